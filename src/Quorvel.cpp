@@ -1,0 +1,52 @@
+#include "Quorvel.h"
+
+#include <filesystem>
+#include <iostream>
+#include <system_error>
+
+Quorvel::Quorvel() : matroskaReader(inputFile) {}
+
+Quorvel::~Quorvel() {
+    if (inputFile.is_open()) {
+        inputFile.close();
+    }
+}
+
+bool Quorvel::OpenFile(std::string path) {
+    std::error_code error;
+    if (path.empty() || !std::filesystem::is_regular_file(std::filesystem::status(path, error)) || error) {
+        inputFile.setstate(std::ios_base::failbit);
+        return false;
+    }
+    inputFile.open(path);
+    return inputFile.is_open();
+}
+
+void Quorvel::Process() {
+    MatroskaReader::create_matroska_dict();
+
+    const std::string prelude = matroskaReader.readInitialAsciiText();
+    if (!prelude.empty()) {
+        std::cout << "Initial ASCII Text: " << prelude;
+    }
+    std::cout << std::endl;
+
+    const int fileType = matroskaReader.discoverFileType();
+    switch (fileType) {
+        case 3:
+            std::cout << "Matroska File" << std::endl;
+            break;
+        case 4:
+            std::cout << "WEBM" << std::endl;
+            break;
+        case 2:
+            std::cout << "Unknown EBML File" << std::endl;
+            break;
+        default:
+            std::cout << "Not an EBML File" << std::endl;
+            break;
+    }
+    if (fileType == 3 || fileType == 4) {
+        matroskaReader.goToTracks();
+    }
+}

@@ -1,0 +1,31 @@
+#ifndef QUORVEL_QUORVEL_H
+#define QUORVEL_QUORVEL_H
+
+#include <string>
+
+#include "MatroskaReader.h"
+#include "WindowedFileStream.h"
+
+// The driver: owns the input file and the reader bound to it, and runs the
+// stages of one inspection in order.
+class Quorvel {
+public:
+    Quorvel();
+    ~Quorvel();
+    Quorvel(const Quorvel&) = delete;
+    Quorvel& operator=(const Quorvel&) = delete;
+
+    // Opens `path` read-only. Only a regular file (symbolic links followed)
+    // is opened: a directory would otherwise "open" and read as empty, and a
+    // FIFO could block the run. Returns whether the file is open.
+    bool OpenFile(std::string path);
+    // Inspects the opened file; everything it finds goes to standard output.
+    void Process();
+
+private:
+    // Declared first: the reader keeps a reference to it and must go first.
+    WindowedFileStream inputFile;
+    MatroskaReader matroskaReader;
+};
+
+#endif  // QUORVEL_QUORVEL_H
