@@ -1,0 +1,117 @@
+#ifndef QUORVEL_EBML_READER_H
+#define QUORVEL_EBML_READER_H
+
+#include <cstdint>
+#include <istream>
+#include <map>
+#include <string>
+
+#include "EbmlElement.h"
+#include "QuorvelGlobals.h"
+
+// Element ID (length-marker bits kept) to what the tool knows of it.
+using ElementDictionary = std::map<std::uint32_t, QuorvelGlobals::Info>;
+
+// IDs of the EBML layer itself.
+namespace Ebml {
+constexpr std::uint32_t HEADER = 0x1A45DFA3;
+constexpr std::uint32_t DOC_TYPE = 0x4282;
+constexpr std::uint32_t VOID_ELEMENT = 0xEC;
+// The byte that ends the prelude: the first byte of the header's ID.
+constexpr std::uint8_t HEADER_FIRST_BYTE = 0x1A;
+}  // namespace Ebml
+
+// Reads EBML elements from a stream, one known element at a time, into the
+// current element record. The reader keeps no position of its own: the
+// stream's read position is its position, and every operation says where it
+// leaves it. Bytes that start no header, headers whose ID no dictionary holds
+// and global elements are passed over silently, so the reader finds its way
+// again by itself in damaged or unfamiliar data.
+class EbmlReader {
+public:
+    // Content larger than this, or running past the end of the file, is never
+    // loaded: a damaged size field must not decide how much memory a run takes.
+    static constexpr std::uint64_t MAX_LOADED_CONTENT = 64ull * 1024 * 1024;
+
+    explicit EbmlReader(std::istream& input) : stream(input) {}
+    EbmlReader(const EbmlReader&) = delete;
+    EbmlReader& operator=(const EbmlReader&) = delete;
+
+    // Reads the next known, non-global element into the record. With
+    // `skipContent` the whole element is stepped over; without it a master is
+    // entered (the stream stops at its first child) and any other element's
+    // content is loaded. PEEK puts the stream back where the call began.
+    // False when the file ends first; the record is then reset.
+    bool ProcessEbml(bool skipContent, QuorvelGlobals::PeekOrRead mode);
+    // With `idLength` set and the stream at the first ID byte: reads the ID and
+    // goes on with the size. False when no element is to be handed out.
+    bool ProcessEbmlCorrectIDLength(bool skipContent);
+    // With the ID read, `sizeLength` set and the stream at the first size byte
+    // (only peeked): reads the size, looks the ID up and reads or steps over
+    // the content. True when the element is one to hand to the caller.
+    bool ProcessEbmlCorrectSizeLength(bool skipContent, std::uint8_t firstSizeByte);
+    // Peeks the next byte into `byte` and returns the length its marker bit
+    // announces, or -1 (the byte is then left untouched at the end of the file).
+    int ReadOneByteForLength(std::uint8_t& byte, QuorvelGlobals::IdOrSizeLength kind);
+    // The first size byte with its length-marker bit cleared.
+    static std::uint8_t ResetByte(std::uint8_t byte);
+    // False when the `sizeLength` size bytes (marker already cleared) hold the
+    // all-ones value that stands for "size not known".
+    bool isLengthKnown(const std::uint8_t* sizeBytes) const;
+    // Loads `size` content bytes into the record's `data`. When the content is
+    // over the load limit or runs past the end of the file nothing is
+    // allocated, the stream moves to the end of the file and false is returned.
+    bool ReadElementData();
+
+    // From the level of the current record, walks forward over elements of
+    // that level until one with `targetId`. True: the stream stands in front of
+    // it (and of what was passed over before it). False: the stream is back
+    // where the call began.
+    bool stepOverTo(std::uint32_t targetId);
+    // With the record holding a master of unknown size whose header was just
+    // read: steps over its children (the elements one level deeper) and leaves
+    // the stream in front of the first element that is not one; the record
+    // holds the master again.
+    void stepOut();
+
+    // The bytes in front of the first 0x1A byte of the file, cut before their
+    // first zero byte; the stream is left at that 0x1A byte (or at the end).
+    std::string readInitialAsciiText();
+    // Finds the EBML header and its DocType. Returns 1 and stores the DocType
+    // (up to its first zero byte) in `docType`, or returns 0 and leaves it alone.
+    int discoverEbmlFileType(std::string& docType);
+    // Writes the current element as one line: a TAB per level, the name, a
+    // space and the value by type.
+    void displayCurrentElementInformation() const;
+
+    // Stores the EBML header and global element table.
+    static void create_ebml_dict();
+
+    static ElementDictionary globalDict;
+    static ElementDictionary notGlobalDict;
+
+    EbmlElement element;
+
+protected:
+    // Stream vocabulary. The stream never keeps an error state between calls:
+    // a read or skip that meets the end stops there, and a seek always lands.
+    bool peekByte(std::uint8_t& byte);
+    bool readBytes(std::uint8_t* destination, std::uint64_t count);
+    void skipBytes(std::uint64_t count);
+    void skipOneByte();
+    std::uint64_t position();
+    // Positions that do not fit the stream's offset type are taken as the end.
+    void seekTo(std::uint64_t target);
+    std::uint64_t endPosition();
+    // Moves the stream to the first 0x1A byte without keeping the prelude.
+    void goToEbmlStart();
+
+    std::istream& stream;
+
+private:
+    // Scans from the start of the file to the first 0x1A byte, appending the
+    // prelude to `text` when one is given.
+    void scanPrelude(std::string* text);
+};
+
+#endif  // QUORVEL_EBML_READER_H
