@@ -15,20 +15,13 @@ ElementDictionary EbmlReader::notGlobalDict;
 
 namespace {
 
-struct TableRow {
-    std::uint32_t id;
-    const char* name;
-    std::int32_t level;
-    ElementType type;
-};
-
-constexpr TableRow GLOBAL_TABLE[] = {
+constexpr ElementTableRow GLOBAL_TABLE[] = {
     {Ebml::VOID_ELEMENT, "Void", GLOBAL_LEVEL, BINARY},
     {0xBF, "CRC32", GLOBAL_LEVEL, BINARY},
     {0x1B538667, "SignatureSlot", GLOBAL_LEVEL, MASTER},
 };
 
-constexpr TableRow HEADER_TABLE[] = {
+constexpr ElementTableRow HEADER_TABLE[] = {
     {Ebml::HEADER, "EbmlReader HEADER", 0, MASTER},
     {0x4286, "EbmlReader Version", 1, UNSIGNED_INTEGER},
     {0x42F7, "Minimum EbmlReader Version required for parser", 1, UNSIGNED_INTEGER},
@@ -44,12 +37,8 @@ constexpr std::size_t PRELUDE_CHUNK = 16 * 1024;
 }  // namespace
 
 void EbmlReader::create_ebml_dict() {
-    for (const TableRow& row : GLOBAL_TABLE) {
-        globalDict[row.id] = Info(row.name, row.level, row.type);
-    }
-    for (const TableRow& row : HEADER_TABLE) {
-        notGlobalDict[row.id] = Info(row.name, row.level, row.type);
-    }
+    storeRows(globalDict, GLOBAL_TABLE);
+    storeRows(notGlobalDict, HEADER_TABLE);
 }
 
 // ---- stream vocabulary ----------------------------------------------------
@@ -286,31 +275,36 @@ void EbmlReader::stepOut() {
 // ---- prelude and DocType --------------------------------------------------
 
 void EbmlReader::scanPrelude(std::string* text) {
+    // First find where the prelude stops and where its text ends, then read
+    // the text in one go into a string of exactly its length: a file of
+    // gigabytes without a 0x1A byte costs only the text that is returned.
     seekTo(0);
     std::array<char, PRELUDE_CHUNK> chunk{};
-    std::uint64_t chunkStart = 0;
-    bool textEnded = text == nullptr;
+    std::uint64_t scanned = 0;
+    std::uint64_t textLength = 0;
+    bool textEnded = false;
     for (;;) {
         const auto got = static_cast<std::size_t>(
             std::max<std::streamsize>(stream.rdbuf()->sgetn(chunk.data(), static_cast<std::streamsize>(chunk.size())), 0));
         const char* const begin = chunk.data();
         const auto* stop = static_cast<const char*>(std::memchr(begin, Ebml::HEADER_FIRST_BYTE, got));
-        const std::size_t textBytes = stop != nullptr ? static_cast<std::size_t>(stop - begin) : got;
+        const std::size_t preludeBytes = stop != nullptr ? static_cast<std::size_t>(stop - begin) : got;
         if (!textEnded) {
-            // The text ends at its first zero byte; only what is kept costs memory.
-            const auto* zero = static_cast<const char*>(std::memchr(begin, 0, textBytes));
-            text->append(begin, zero != nullptr ? static_cast<std::size_t>(zero - begin) : textBytes);
+            const auto* zero = static_cast<const char*>(std::memchr(begin, 0, preludeBytes));
+            textLength += zero != nullptr ? static_cast<std::size_t>(zero - begin) : preludeBytes;
             textEnded = zero != nullptr;
         }
-        if (stop != nullptr) {
-            seekTo(chunkStart + textBytes);
-            return;
+        scanned += preludeBytes;
+        if (stop != nullptr || got < chunk.size()) {
+            break;
         }
-        if (got < chunk.size()) {
-            return;  // end of file: the stream stays there
-        }
-        chunkStart += got;
     }
+    if (text != nullptr && textLength > 0) {
+        seekTo(0);
+        text->resize(static_cast<std::size_t>(textLength));
+        readBytes(reinterpret_cast<std::uint8_t*>(text->data()), textLength);
+    }
+    seekTo(scanned);
 }
 
 std::string EbmlReader::readInitialAsciiText() {
