@@ -1,6 +1,7 @@
 #ifndef QUORVEL_EBML_READER_H
 #define QUORVEL_EBML_READER_H
 
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 #include <map>
@@ -11,6 +12,14 @@
 
 // Element ID (length-marker bits kept) to what the tool knows of it.
 using ElementDictionary = std::map<std::uint32_t, QuorvelGlobals::Info>;
+
+// One row of a built-in element table.
+struct ElementTableRow {
+    std::uint32_t id;
+    const char* name;
+    std::int32_t level;
+    QuorvelGlobals::ElementType type;
+};
 
 // IDs of the EBML layer itself.
 namespace Ebml {
@@ -93,6 +102,14 @@ public:
     EbmlElement element;
 
 protected:
+    // Stores each row, insert-or-replace by ID, in table order.
+    template <std::size_t N>
+    static void storeRows(ElementDictionary& dictionary, const ElementTableRow (&rows)[N]) {
+        for (const ElementTableRow& row : rows) {
+            dictionary[row.id] = QuorvelGlobals::Info(row.name, row.level, row.type);
+        }
+    }
+
     // Stream vocabulary. The stream never keeps an error state between calls:
     // a read or skip that meets the end stops there, and a seek always lands.
     bool peekByte(std::uint8_t& byte);

@@ -12,14 +12,7 @@ constexpr std::uint32_t SEEK = 0x4DBB;
 constexpr std::uint32_t SEEK_ID = 0x53AB;
 constexpr std::uint32_t SEEK_POSITION = 0x53AC;
 
-struct TableRow {
-    std::uint32_t id;
-    const char* name;
-    std::int32_t level;
-    ElementType type;
-};
-
-constexpr TableRow MATROSKA_TABLE[] = {
+constexpr ElementTableRow MATROSKA_TABLE[] = {
     {Matroska::SEGMENT, "SEGMENT", 0, MASTER},
     {Matroska::INFO, "Segment Information", 1, MASTER},
     {Matroska::SEEKHEAD, "SeekHead", 1, MASTER},
@@ -171,9 +164,7 @@ constexpr TableRow MATROSKA_TABLE[] = {
 
 void MatroskaReader::create_matroska_dict() {
     create_ebml_dict();
-    for (const TableRow& row : MATROSKA_TABLE) {
-        notGlobalDict[row.id] = Info(row.name, row.level, row.type);
-    }
+    storeRows(notGlobalDict, MATROSKA_TABLE);
 }
 
 int MatroskaReader::discoverFileType() {
