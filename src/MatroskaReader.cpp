@@ -11,6 +11,8 @@ namespace {
 constexpr std::uint32_t SEEK = 0x4DBB;
 constexpr std::uint32_t SEEK_ID = 0x53AB;
 constexpr std::uint32_t SEEK_POSITION = 0x53AC;
+// SeekHeads followed from the front one in one search.
+constexpr std::size_t MAX_SEEKHEAD_VISITS = 64;
 
 constexpr ElementTableRow MATROSKA_TABLE[] = {
     {Matroska::SEGMENT, "SEGMENT", 0, MASTER},
@@ -204,9 +206,12 @@ bool MatroskaReader::getSeekData(SeekIndex& index, SeekHeadChain& chain) {
         return false;
     }
     // Muxers chain a small SeekHead at the front to a full one further on:
-    // follow each SeekHead entry once, so that loops end.
+    // follow each SeekHead entry once, so that loops end. Real files chain one
+    // or two; the cap keeps a file with thousands of entries that all lead to
+    // the same long list, or across the same long stretch of garbage, from
+    // making the search quadratic in the file's size.
     const std::uint64_t target = chain.segmentDataStart + seekPosition;
-    if (!chain.visited.insert(target).second) {
+    if (chain.visited.size() > MAX_SEEKHEAD_VISITS || !chain.visited.insert(target).second) {
         return false;
     }
     const std::uint64_t returnPosition = position();
