@@ -1,5 +1,6 @@
 #include "MatroskaReader.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include "ByteUtilities.h"
@@ -11,8 +12,11 @@ namespace {
 constexpr std::uint32_t SEEK = 0x4DBB;
 constexpr std::uint32_t SEEK_ID = 0x53AB;
 constexpr std::uint32_t SEEK_POSITION = 0x53AC;
-// SeekHeads followed from the front one in one search.
-constexpr std::size_t MAX_SEEKHEAD_VISITS = 64;
+// The bytes that the visits of chained SeekHeads may pass over in one search,
+// as a multiple of the file's size.
+constexpr std::uint64_t VISIT_BUDGET_PER_FILE_BYTE = 4;
+constexpr std::uint64_t VISIT_BUDGET_FLOOR = 1024 * 1024;
+constexpr std::uint64_t MAX_FILE_SIZE_FOR_BUDGET = 1ull << 56;
 
 constexpr ElementTableRow MATROSKA_TABLE[] = {
     {Matroska::SEGMENT, "SEGMENT", 0, MASTER},
@@ -206,41 +210,63 @@ bool MatroskaReader::getSeekData(SeekIndex& index, SeekHeadChain& chain) {
         return false;
     }
     // Muxers chain a small SeekHead at the front to a full one further on:
-    // follow each SeekHead entry once, so that loops end. Real files chain one
-    // or two; the cap keeps a file with thousands of entries that all lead to
-    // the same long list, or across the same long stretch of garbage, from
-    // making the search quadratic in the file's size.
+    // follow each SeekHead entry once, so that loops end. The budget keeps a
+    // hostile file, whose thousands of entries all lead across the same long
+    // stretch of bytes or to the same long list, from making the search
+    // quadratic in its size; real chains spend a tiny part of it.
     const std::uint64_t target = chain.segmentDataStart + seekPosition;
-    if (chain.visited.size() > MAX_SEEKHEAD_VISITS || !chain.visited.insert(target).second) {
+    if (chain.visitBudget == 0 || !chain.visited.insert(target).second) {
         return false;
     }
     const std::uint64_t returnPosition = position();
     seekTo(target);
-    if (ProcessEbml(false, READ) && element.id == Matroska::SEEKHEAD && ProcessEbml(false, READ) &&
-        element.id == SEEK) {
-        chain.returnPositions.push_back(returnPosition);
+    const bool entered = ProcessEbml(false, READ) && element.id == Matroska::SEEKHEAD && ProcessEbml(false, READ) &&
+                         element.id == SEEK;
+    spendVisitBudget(chain, target);
+    if (entered) {
+        chain.openVisits.push_back({target, returnPosition});
         return true;
     }
     seekTo(returnPosition);
     return false;
 }
 
+void MatroskaReader::spendVisitBudget(SeekHeadChain& chain, const std::uint64_t from) {
+    const std::uint64_t here = position();
+    const std::uint64_t spent = here > from ? here - from : 0;
+    chain.visitBudget -= std::min(spent, chain.visitBudget);
+}
+
 void MatroskaReader::ListSeekPositions(SeekIndex& index, SeekHeadChain& chain) {
     // A chained SeekHead is read right where its entry is met, as if its list
     // were spliced in; the return positions live in `chain` rather than on the
-    // call stack, so a long chain in a hostile file cannot exhaust the stack.
-    const std::size_t outerDepth = chain.returnPositions.size();
+    // call stack, so a long chain cannot exhaust the stack.
+    const std::size_t outerDepth = chain.openVisits.size();
     for (;;) {
         while (element.id == SEEK) {
-            if (!getSeekData(index, chain)) {
-                ProcessEbml(false, READ);
+            const std::uint64_t entryStart = position();
+            if (getSeekData(index, chain)) {
+                continue;
+            }
+            ProcessEbml(false, READ);
+            if (chain.openVisits.size() > outerDepth) {
+                spendVisitBudget(chain, entryStart);
+                if (chain.visitBudget == 0) {
+                    // Out of budget: drop every chained list still open and go
+                    // on with the list this call was given.
+                    const SeekHeadChain::Visit outermost = chain.openVisits[outerDepth];
+                    chain.openVisits.resize(outerDepth + 1);
+                    chain.openVisits.back() = outermost;
+                    break;
+                }
             }
         }
-        if (chain.returnPositions.size() == outerDepth) {
+        if (chain.openVisits.size() == outerDepth) {
             return;
         }
-        seekTo(chain.returnPositions.back());
-        chain.returnPositions.pop_back();
+        const SeekHeadChain::Visit visit = chain.openVisits.back();
+        chain.openVisits.pop_back();
+        seekTo(visit.returnPosition);
         ProcessEbml(false, READ);
     }
 }
@@ -289,6 +315,8 @@ void MatroskaReader::goToTracks() {
     }
     SeekHeadChain chain;
     chain.segmentDataStart = position();
+    chain.visitBudget =
+        std::max(VISIT_BUDGET_FLOOR, VISIT_BUDGET_PER_FILE_BYTE * std::min(endPosition(), MAX_FILE_SIZE_FOR_BUDGET));
 
     // Only a SeekHead that is the Segment's first known child is used.
     if (!stepOverTo(Matroska::SEEKHEAD) || !ProcessEbml(false, READ)) {

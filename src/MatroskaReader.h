@@ -34,11 +34,17 @@ using SeekIndex = std::map<unsigned int, unsigned long>;
 
 // What one SeekHead search carries besides the index: where the Segment's
 // data starts (the origin of every position), the SeekHeads already visited,
-// and where to return to after each chained SeekHead.
+// where to return to after each chained SeekHead, and how many more bytes the
+// visits may pass over.
 struct SeekHeadChain {
+    struct Visit {
+        std::uint64_t target;          // where the chained SeekHead was looked for
+        std::uint64_t returnPosition;  // where the list that named it goes on
+    };
     std::uint64_t segmentDataStart = 0;
     std::set<std::uint64_t> visited;
-    std::vector<std::uint64_t> returnPositions;
+    std::vector<Visit> openVisits;
+    std::uint64_t visitBudget = 0;
 };
 
 // The Matroska layer: classification by DocType, the SeekHead index, and the
@@ -56,7 +62,7 @@ public:
     // With a Seek header just read: reads its SeekID and SeekPosition into
     // `index`. When the entry names another SeekHead not yet visited and that
     // SeekHead opens with a Seek, the stream is left at that Seek's first child
-    // (the record holds the Seek), its return position is pushed on `chain`,
+    // (the record holds the Seek), the visit is pushed on `chain`,
     // and true is returned; otherwise the stream is after the entry.
     bool getSeekData(SeekIndex& index, SeekHeadChain& chain);
     // Reads the next element; its value if it is a SeekPosition, else 0.
@@ -78,6 +84,8 @@ public:
     bool CheckTracksFileBounds(std::uint64_t lower, std::uint64_t upper);
 
 private:
+    // Takes the bytes passed over since `from` off the visit budget.
+    void spendVisitBudget(SeekHeadChain& chain, std::uint64_t from);
     // Walks the Segment's children from the record's level to Tracks and
     // lists it, or says that there is none.
     void searchTracksManually();
