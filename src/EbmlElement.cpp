@@ -5,8 +5,12 @@ void EbmlElement::reset() {
     id = 0;
     sizeLength = 0;
     size = 0;
+    // Most resets follow a header whose ID no dictionary holds, so `info` is
+    // usually still the default: skip the string copy then.
     static const QuorvelGlobals::Info notAssigned;
-    info = notAssigned;
+    if (info.level != notAssigned.level || info.type != notAssigned.type || info.name != notAssigned.name) {
+        info = notAssigned;
+    }
     data.reset();
 }
 

@@ -33,6 +33,8 @@ constexpr ElementTableRow HEADER_TABLE[] = {
 };
 
 constexpr std::size_t PRELUDE_CHUNK = 16 * 1024;
+// The longest ID or size field.
+constexpr std::uint64_t HEADER_FIELD_MAX = 8;
 
 }  // namespace
 
@@ -56,8 +58,19 @@ bool EbmlReader::peekByte(std::uint8_t& byte) {
 }
 
 bool EbmlReader::readBytes(std::uint8_t* destination, const std::uint64_t count) {
-    const std::streamsize got = stream.rdbuf()->sgetn(reinterpret_cast<char*>(destination),
-                                                      static_cast<std::streamsize>(count));
+    std::streambuf& buffer = *stream.rdbuf();
+    if (count <= HEADER_FIELD_MAX) {
+        // Header fields: byte by byte from the window, without a virtual call.
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const auto next = buffer.sbumpc();
+            if (std::streambuf::traits_type::eq_int_type(next, std::streambuf::traits_type::eof())) {
+                return false;
+            }
+            destination[i] = static_cast<std::uint8_t>(std::streambuf::traits_type::to_char_type(next));
+        }
+        return true;
+    }
+    const std::streamsize got = buffer.sgetn(reinterpret_cast<char*>(destination), static_cast<std::streamsize>(count));
     return static_cast<std::uint64_t>(got) == count;
 }
 
@@ -213,10 +226,10 @@ bool EbmlReader::ProcessEbml(const bool skipContent, const PeekOrRead mode) {
     for (;;) {
         element.reset();
         std::uint8_t firstByte = 0;
-        if (!peekByte(firstByte)) {
-            break;
-        }
         const int length = ReadOneByteForLength(firstByte, ID_LENGTH);
+        if (length < 0 && !peekByte(firstByte)) {
+            break;  // no byte left
+        }
         if (length < 0) {
             element.idLength = -1;
             skipOneByte();
