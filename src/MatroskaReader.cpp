@@ -254,9 +254,7 @@ void MatroskaReader::ListSeekPositions(SeekIndex& index, SeekHeadChain& chain) {
                 if (chain.visitBudget == 0) {
                     // Out of budget: drop every chained list still open and go
                     // on with the list this call was given.
-                    const SeekHeadChain::Visit outermost = chain.openVisits[outerDepth];
                     chain.openVisits.resize(outerDepth + 1);
-                    chain.openVisits.back() = outermost;
                     break;
                 }
             }
