@@ -85,18 +85,26 @@ WindowedFileBuffer::int_type WindowedFileBuffer::underflow() {
         return traits_type::to_int_type(*gptr());
     }
     const std::uint64_t at = position();
-    const std::size_t got = readAt(at, window.data(), window.size());
-    if (got == 0) {
+    std::uint64_t start = at;
+    if (windowFill > 0 && at < windowStart && windowStart - at <= window.size()) {
+        // Stepping back just in front of the window (returning through a chain
+        // of lists, say): keep the bytes before the position in the new window
+        // too, so that the next step back is served from it.
+        const std::uint64_t lead = window.size() / 2;
+        start = at > lead ? at - lead : 0;
+    }
+    const std::size_t got = readAt(start, window.data(), window.size());
+    if (got <= at - start) {
         // Keep the position; the window keeps nothing useful any more.
         windowStart = at;
         windowFill = 0;
         moveTo(at);
         return traits_type::eof();
     }
-    windowStart = at;
+    windowStart = start;
     windowFill = got;
     detached = false;
-    setg(window.data(), window.data(), window.data() + got);
+    setg(window.data(), window.data() + (at - start), window.data() + got);
     return traits_type::to_int_type(*gptr());
 }
 
