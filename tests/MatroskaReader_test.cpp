@@ -1,0 +1,119 @@
+// End-to-end runs of the Tracks search and listing, on built files and on the real samples.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace {
+
+using test::Bytes, test::element, test::id, test::master, test::uint, test::unknownSizeMaster;
+
+constexpr std::uint32_t SEGMENT = 0x18538067, SEEKHEAD = 0x114D9B74, SEEK = 0x4DBB, SEEK_ID = 0x53AB,
+                        INFO = 0x1549A966, TRACKS = 0x1654AE6B, TRACK_ENTRY = 0xAE, TRACK_NUMBER = 0xD7,
+                        CODEC_ID = 0x86, CUES = 0x1C53BB6B, CLUSTER = 0x1F43B675, VOID = 0xEC;
+
+// Stands for "where the Segment's child k starts"; `segment` writes the real position in.
+std::uint64_t at(std::uint64_t k) { return 0xF0F0F0F0F0F0F000 | k; }
+// The position always takes 8 bytes, so a SeekHead's size does not depend on where its entries point.
+Bytes seek(std::uint32_t target, std::uint64_t position) {
+    return master(SEEK, {element(SEEK_ID, id(target)), element(0x53AC, uint(position, 8))});
+}
+Bytes seekHead(std::initializer_list<Bytes> seeks) { return master(SEEKHEAD, seeks); }
+Bytes tracksAt(std::uint64_t k) { return seekHead({seek(TRACKS, at(k))}); }
+
+// The Segment's content, with every at(k) replaced by the offset of child k from its first byte.
+Bytes segment(std::initializer_list<Bytes> children) {
+    std::vector<std::uint64_t> starts{0};
+    Bytes out, marker = uint(at(0), 8).substr(0, 7);
+    for (const Bytes& child : children) starts.push_back(starts.back() + child.size()), out += child;
+    for (auto p = out.find(marker); p != Bytes::npos; p = out.find(marker, p + 8))
+        out.replace(p, 8, uint(starts[static_cast<std::uint8_t>(out[p + 7])], 8));
+    return out;
+}
+Bytes matroska(std::initializer_list<Bytes> children, const Bytes& docType = "matroska") {
+    return test::ebmlHeader(docType) + element(SEGMENT, segment(children));
+}
+
+const Bytes entry = master(TRACK_ENTRY, {element(TRACK_NUMBER, uint(1)), element(CODEC_ID, "V_VP8")});
+const Bytes tracks = master(TRACKS, {entry}), info = master(INFO, {element(0x2AD7B1, uint(1000000, 3))});
+// Known elements placed where a listing that runs on too far would show them.
+const Bytes cues = master(CUES, {}), cluster = master(CLUSTER, {});
+
+const std::string mkv = "\nMatroska File\n", trackOne = "\tTracks \n\t\tTrack Entry \n\t\t\tTrack Number 1\n";
+const std::string listing = trackOne + "\t\t\tCodec Id V_VP8\n", found = "TRACKs found.\n";
+const std::string searching = "Searching TRACKs manually... ", manual = "SEEKHEAD not present\n" + searching;
+
+TEST(MatroskaReaderEndToEnd, BuiltFilesListExactlyTheirTracks) {
+    const Bytes webmTracks = master(TRACKS, {master(TRACK_ENTRY, {
+        element(TRACK_NUMBER, uint(1)), element(0x73C5, uint(4660)), element(0x83, uint(1)), element(CODEC_ID, "V_VP8"),
+        master(0xE0, {element(0xB0, uint(320)), element(0xBA, uint(240))})})});
+    // Every value type, in an unknown-size Track Entry and a sized one; unknown 0x6E5B's content is a Track Number.
+    const Bytes allTypes = master(TRACKS, {
+        unknownSizeMaster(TRACK_ENTRY, {element(TRACK_NUMBER, uint(1)), element(0x537F, uint(0xFFFE, 2)),
+            element(0x6E5B, element(TRACK_NUMBER, uint(7))), element(0x23314F, uint(0x3F800000)),
+            element(0x536E, "Vidéo"), element(0x63A2, uint(0x014D401F, 4))}),
+        master(TRACK_ENTRY, {element(TRACK_NUMBER, uint(2)), element(0x22B59C, "ger"), master(0xE1, {
+            element(0xB5, uint(0x40E7700000000000)), element(0x78B5, uint(0x473B8000)), element(0x9F, uint(2))})})});
+    const Bytes cutTracks = id(TRACKS) + test::size(entry.size() - 2, 1) + entry;  // Codec Id runs past its end
+    const struct { const char* name; Bytes file; std::string expected; } cases[] = {
+        {"webm example", matroska({seekHead({seek(INFO, at(1)), seek(TRACKS, at(2))}), info, webmTracks}, "webm"),
+         "\nWEBM\n\tTracks \n\t\tTrack Entry \n\t\t\tTrack Number 1\n\t\t\tTrack Uid 4660\n\t\t\tTrack Type 1\n"
+         "\t\t\tCodec Id V_VP8\n\t\t\tVideo \n\t\t\t\tPixel Width 320\n\t\t\t\tPixel Height 240\n"},
+        {"every value type, unknown element inside, Tracks last", matroska({tracksAt(1), allTypes}),
+         mkv + trackOne + "\t\t\tTrackOffset -2\n\t\t\tTrack Number 7\n\t\t\tTrack Timecode Scale 1\n"
+               "\t\t\tName Vidéo\n\t\t\tCodec Private 01:4D:40:1F\n\n\t\tTrack Entry \n\t\t\tTrack Number 2\n"
+               "\t\t\tLanguage ger\n\t\t\tAudio \n\t\t\t\tSampling Frequency 48000\n"
+               "\t\t\t\tOutput sampling Frequency 48000\n\t\t\t\tChannels 2\n"},
+        {"SeekHead after Info, Void in front of Tracks", matroska({info, tracksAt(3), element(VOID, "xy"), tracks}),
+         mkv + manual + found + listing},
+        {"no SeekHead, no Tracks", matroska({info, cluster}),
+         mkv + manual + "It seems there is no TRACKs. Therefore, this Matroska file is not playable.\n"},
+        {"Void first inside the SeekHead, duplicate Tracks entries: the first wins and is not at Tracks",
+         matroska({seekHead({element(VOID, "abc"), seek(TRACKS, at(1)), seek(TRACKS, at(2))}), info, tracks}), mkv},
+        {"SeekHead without a Seek", matroska({seekHead({info}), tracks}), mkv + "SEEK entry not present\n"},
+        {"Tracks position past the end", matroska({seekHead({seek(TRACKS, 1ull << 40)}), tracks}), mkv},
+        {"Tracks entry without SeekPosition: position 0 is the SeekHead",
+         matroska({seekHead({seek(INFO, at(1)), master(SEEK, {element(SEEK_ID, id(TRACKS))})}), info, tracks}), mkv},
+        {"SeekHead without a Tracks entry", matroska({seekHead({seek(INFO, at(1))}), info, tracks}),
+         mkv + searching + found + listing},
+        {"chained SeekHeads pointing at themselves, each other and at no SeekHead",
+         matroska({seekHead({seek(SEEKHEAD, at(0)), seek(SEEKHEAD, at(1)), seek(SEEKHEAD, at(2))}), info,
+             seekHead({seek(SEEKHEAD, at(0)), seek(SEEKHEAD, at(2)), seek(TRACKS, at(3))}), tracks}), mkv + listing},
+        {"element running past Tracks end, Cues and Cluster after Tracks",
+         matroska({tracksAt(1), cutTracks, cues, cluster}), mkv + trackOne},
+        {"unknown-size Segment and Tracks: the listing runs to the end of the file",
+         test::ebmlHeader("matroska") + id(SEGMENT) + test::unknownSize() +
+             segment({tracksAt(1), unknownSizeMaster(TRACKS, {entry}), cues, cluster}),
+         mkv + listing + "\tCues \n\tCluster \n"},
+    };
+    for (const auto& c : cases) {
+        const test::RunResult run = test::runToolOn(c.file);
+        EXPECT_EQ(std::make_pair(run.out, run.status), std::make_pair(c.expected, 0)) << c.name;
+    }
+}
+
+std::string expected(const std::string& name) { return test::readFile(test::dataPath("expected/" + name + ".txt")); }
+
+TEST(MatroskaReaderEndToEnd, RealSamplesMatchTheirCheckedListings) {
+    std::size_t samples = 0;
+    for (const auto& file : std::filesystem::directory_iterator(test::dataPath(""))) {
+        if (file.path().extension() != ".mkv" && file.path().extension() != ".webm") continue;
+        const std::string name = file.path().filename().string();
+        const test::RunResult run = test::runTool("'" + file.path().string() + "'");
+        EXPECT_EQ(std::make_pair(run.out, run.status), std::make_pair(expected(name), 0)) << name;
+        samples += 1;
+    }
+    EXPECT_GE(samples, 12u);
+    // Two facts spelled out, to show what the checked listings hold.
+    EXPECT_NE(expected("ffmpeg_vp9_opus.webm").find("\t\t\tCodec Id A_OPUS\n"), Bytes::npos);
+    EXPECT_EQ(expected("mkvmerge_no_seekhead.mkv").rfind(mkv + manual + found + "\tTracks \n", 0), 0u);
+}
+
+}  // namespace
