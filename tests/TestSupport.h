@@ -75,9 +75,10 @@ struct RunResult {
 };
 
 // Runs the built tool with `args` (already shell-quoted): its standard output and exit status.
+// A run that blocks (on a FIFO, say) is ended after a minute and reads as status 124.
 inline RunResult runTool(const std::string& args) {
     RunResult result;
-    FILE* pipe = popen((std::string(QUORVEL_BINARY) + " " + args + " 2>/dev/null").c_str(), "r");
+    FILE* pipe = popen(("timeout 60 " + std::string(QUORVEL_BINARY) + " " + args + " 2>/dev/null").c_str(), "r");
     char chunk[4096];
     for (std::size_t n; pipe != nullptr && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) result.out.append(chunk, n);
     const int raw = pipe != nullptr ? pclose(pipe) : -1;
