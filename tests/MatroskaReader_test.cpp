@@ -99,6 +99,15 @@ TEST(MatroskaReaderEndToEnd, BuiltFilesListExactlyTheirTracks) {
     }
 }
 
+// However long an honest chain of SeekHeads, each one is followed to the next.
+TEST(MatroskaReaderEndToEnd, LongSeekHeadChainIsFollowedToItsEnd) {
+    const std::size_t count = 200, headSize = seekHead({seek(SEEKHEAD, 0)}).size();
+    Bytes heads;
+    for (std::size_t k = 1; k < count; ++k) heads += seekHead({seek(SEEKHEAD, k * headSize)});
+    heads += seekHead({seek(TRACKS, count * headSize)});
+    EXPECT_EQ(test::runToolOn(test::ebmlHeader("matroska") + element(SEGMENT, heads + tracks)).out, mkv + listing);
+}
+
 std::string expected(const std::string& name) { return test::readFile(test::dataPath("expected/" + name + ".txt")); }
 
 TEST(MatroskaReaderEndToEnd, RealSamplesMatchTheirCheckedListings) {
