@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <istream>
 #include <map>
-#include <set>
+#include <unordered_set>
 #include <vector>
 
 #include "EbmlReader.h"
@@ -42,7 +42,7 @@ struct SeekHeadChain {
         std::uint64_t returnPosition;  // where the list that named it goes on
     };
     std::uint64_t segmentDataStart = 0;
-    std::set<std::uint64_t> visited;
+    std::unordered_set<std::uint64_t> visited;
     std::vector<Visit> openVisits;
     std::uint64_t visitBudget = 0;
 };
