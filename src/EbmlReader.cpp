@@ -98,7 +98,15 @@ std::uint64_t EbmlReader::endPosition() {
     return end < 0 ? here : static_cast<std::uint64_t>(end);
 }
 
+std::uint64_t EbmlReader::bytesAtHand() {
+    return static_cast<std::uint64_t>(std::max<std::streamsize>(stream.rdbuf()->in_avail(), 0));
+}
+
 void EbmlReader::skipBytes(const std::uint64_t count) {
+    if (count <= bytesAtHand()) {
+        stream.rdbuf()->pubseekoff(static_cast<std::streamoff>(count), std::ios_base::cur, std::ios_base::in);
+        return;
+    }
     const std::uint64_t here = position();
     const std::uint64_t end = endPosition();
     // Compare with what is left rather than add first: `here + count` can wrap.
@@ -153,18 +161,21 @@ bool EbmlReader::isLengthKnown(const std::uint8_t* sizeBytes) const {
 }
 
 bool EbmlReader::ReadElementData() {
-    const std::uint64_t here = position();
-    const std::uint64_t end = endPosition();
-    if (element.size > MAX_LOADED_CONTENT || here > end || element.size > end - here) {
-        seekTo(end);
-        return false;
+    // Content the buffer can serve is inside the file; only the rest needs
+    // the check against the end of the file.
+    if (element.size > MAX_LOADED_CONTENT || element.size > bytesAtHand()) {
+        const std::uint64_t here = position();
+        const std::uint64_t end = endPosition();
+        if (element.size > MAX_LOADED_CONTENT || here > end || element.size > end - here) {
+            seekTo(end);
+            return false;
+        }
     }
     element.data = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(element.size));
     return readBytes(element.data.get(), element.size);
 }
 
 bool EbmlReader::ProcessEbmlCorrectSizeLength(const bool skipContent, const std::uint8_t firstSizeByte) {
-    const std::uint64_t firstSizeBytePosition = position();
     std::array<std::uint8_t, 8> sizeBytes{};
     if (!readBytes(sizeBytes.data(), static_cast<std::uint64_t>(element.sizeLength))) {
         return false;
@@ -186,8 +197,10 @@ bool EbmlReader::ProcessEbmlCorrectSizeLength(const bool skipContent, const std:
     }
     const auto entry = notGlobalDict.find(element.id);
     if (entry == notGlobalDict.end()) {
-        // Not an element we know: look for a header again one byte on.
-        seekTo(firstSizeBytePosition + 1);
+        // Not an element we know: look for a header again one byte past the
+        // first size byte.
+        stream.rdbuf()->pubseekoff(1 - static_cast<std::streamoff>(element.sizeLength), std::ios_base::cur,
+                                   std::ios_base::in);
         return false;
     }
     element.info = entry->second;
@@ -221,7 +234,7 @@ bool EbmlReader::ProcessEbmlCorrectIDLength(const bool skipContent) {
 }
 
 bool EbmlReader::ProcessEbml(const bool skipContent, const PeekOrRead mode) {
-    const std::uint64_t start = position();
+    const std::uint64_t start = mode == PEEK ? position() : 0;
     bool found = false;
     for (;;) {
         element.reset();

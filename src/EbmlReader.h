@@ -120,6 +120,9 @@ protected:
     // Positions that do not fit the stream's offset type are taken as the end.
     void seekTo(std::uint64_t target);
     std::uint64_t endPosition();
+    // Bytes that are known to follow the position (those of the buffered
+    // window, or what the buffer knows of the file); 0 when unknown.
+    std::uint64_t bytesAtHand();
     // Moves the stream to the first 0x1A byte without keeping the prelude.
     void goToEbmlStart();
 
