@@ -15,7 +15,7 @@ constexpr std::uint32_t SEEK_POSITION = 0x53AC;
 // The bytes that the visits of chained SeekHeads may pass over in one search,
 // as a multiple of the file's size.
 constexpr std::uint64_t VISIT_BUDGET_PER_FILE_BYTE = 4;
-constexpr std::uint64_t VISIT_BUDGET_FLOOR = 1024 * 1024;
+constexpr std::uint64_t VISIT_BUDGET_FLOOR = 64 * 1024;
 constexpr std::uint64_t MAX_FILE_SIZE_FOR_BUDGET = 1ull << 56;
 
 constexpr ElementTableRow MATROSKA_TABLE[] = {
