@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <limits>
@@ -33,88 +35,15 @@ constexpr ElementTableRow HEADER_TABLE[] = {
 };
 
 constexpr std::size_t PRELUDE_CHUNK = 16 * 1024;
-// The longest ID or size field.
-constexpr std::uint64_t HEADER_FIELD_MAX = 8;
+// Long values go out in pieces: a large write would bypass the output
+// buffer, and hex text is three times the size of its bytes.
+constexpr std::uint64_t OUTPUT_PIECE = 256;
 
 }  // namespace
 
 void EbmlReader::create_ebml_dict() {
     storeRows(globalDict, GLOBAL_TABLE);
     storeRows(notGlobalDict, HEADER_TABLE);
-}
-
-// ---- stream vocabulary ----------------------------------------------------
-
-// The reader talks to the stream's buffer directly: the buffer keeps no error
-// state, so a read that meets the end simply stops there and a seek always
-// lands, and a peek served from the buffered window costs no virtual call.
-bool EbmlReader::peekByte(std::uint8_t& byte) {
-    const auto next = stream.rdbuf()->sgetc();
-    if (std::streambuf::traits_type::eq_int_type(next, std::streambuf::traits_type::eof())) {
-        return false;
-    }
-    byte = static_cast<std::uint8_t>(std::streambuf::traits_type::to_char_type(next));
-    return true;
-}
-
-bool EbmlReader::readBytes(std::uint8_t* destination, const std::uint64_t count) {
-    std::streambuf& buffer = *stream.rdbuf();
-    if (count <= HEADER_FIELD_MAX) {
-        // Header fields: byte by byte from the window, without a virtual call.
-        for (std::uint64_t i = 0; i < count; ++i) {
-            const auto next = buffer.sbumpc();
-            if (std::streambuf::traits_type::eq_int_type(next, std::streambuf::traits_type::eof())) {
-                return false;
-            }
-            destination[i] = static_cast<std::uint8_t>(std::streambuf::traits_type::to_char_type(next));
-        }
-        return true;
-    }
-    const std::streamsize got = buffer.sgetn(reinterpret_cast<char*>(destination), static_cast<std::streamsize>(count));
-    return static_cast<std::uint64_t>(got) == count;
-}
-
-void EbmlReader::skipOneByte() {
-    stream.rdbuf()->sbumpc();
-}
-
-std::uint64_t EbmlReader::position() {
-    const std::streamoff here = stream.rdbuf()->pubseekoff(0, std::ios_base::cur, std::ios_base::in);
-    return here < 0 ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(here);
-}
-
-void EbmlReader::seekTo(const std::uint64_t target) {
-    std::streambuf& buffer = *stream.rdbuf();
-    if (target > static_cast<std::uint64_t>(std::numeric_limits<std::streamoff>::max()) ||
-        buffer.pubseekpos(static_cast<std::streamoff>(target), std::ios_base::in) < 0) {
-        buffer.pubseekoff(0, std::ios_base::end, std::ios_base::in);
-    }
-}
-
-std::uint64_t EbmlReader::endPosition() {
-    const std::uint64_t here = position();
-    const std::streamoff end = stream.rdbuf()->pubseekoff(0, std::ios_base::end, std::ios_base::in);
-    seekTo(here);
-    return end < 0 ? here : static_cast<std::uint64_t>(end);
-}
-
-std::uint64_t EbmlReader::bytesAtHand() {
-    return static_cast<std::uint64_t>(std::max<std::streamsize>(stream.rdbuf()->in_avail(), 0));
-}
-
-void EbmlReader::skipBytes(const std::uint64_t count) {
-    if (count <= bytesAtHand()) {
-        stream.rdbuf()->pubseekoff(static_cast<std::streamoff>(count), std::ios_base::cur, std::ios_base::in);
-        return;
-    }
-    const std::uint64_t here = position();
-    const std::uint64_t end = endPosition();
-    // Compare with what is left rather than add first: `here + count` can wrap.
-    if (here >= end || count >= end - here) {
-        seekTo(end);
-    } else {
-        seekTo(here + count);
-    }
 }
 
 // ---- header decoding ------------------------------------------------------
@@ -130,7 +59,7 @@ void EbmlReader::skipBytes(const std::uint64_t count) {
 // IDs keep the marker bit as part of their value; sizes drop it.
 int EbmlReader::ReadOneByteForLength(std::uint8_t& byte, const IdOrSizeLength kind) {
     std::uint8_t next = 0;
-    if (!peekByte(next)) {
+    if (!cursor.peek(next)) {
         return -1;
     }
     byte = next;
@@ -161,23 +90,22 @@ bool EbmlReader::isLengthKnown(const std::uint8_t* sizeBytes) const {
 }
 
 bool EbmlReader::ReadElementData() {
-    // Content the buffer can serve is inside the file; only the rest needs
-    // the check against the end of the file.
-    if (element.size > MAX_LOADED_CONTENT || element.size > bytesAtHand()) {
-        const std::uint64_t here = position();
-        const std::uint64_t end = endPosition();
-        if (element.size > MAX_LOADED_CONTENT || here > end || element.size > end - here) {
-            seekTo(end);
-            return false;
-        }
+    if (!loadable(element.size)) {
+        cursor.seek(cursor.end());
+        return false;
     }
     element.data = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(element.size));
-    return readBytes(element.data.get(), element.size);
+    return cursor.read(element.data.get(), element.size);
+}
+
+bool EbmlReader::loadable(const std::uint64_t size) {
+    // What the buffer holds is inside the file; only the rest needs the end.
+    return size <= MAX_LOADED_CONTENT && (size <= cursor.atHand() || size <= cursor.remaining());
 }
 
 bool EbmlReader::ProcessEbmlCorrectSizeLength(const bool skipContent, const std::uint8_t firstSizeByte) {
     std::array<std::uint8_t, 8> sizeBytes{};
-    if (!readBytes(sizeBytes.data(), static_cast<std::uint64_t>(element.sizeLength))) {
+    if (!cursor.read(sizeBytes.data(), static_cast<std::uint64_t>(element.sizeLength))) {
         return false;
     }
     sizeBytes[0] = ResetByte(firstSizeByte);
@@ -185,13 +113,17 @@ bool EbmlReader::ProcessEbmlCorrectSizeLength(const bool skipContent, const std:
                                                          false);
 
     if (globalDict.find(element.id) != globalDict.end()) {
-        // Void is padding, so its content is stepped over; CRC-32 and
-        // SignatureSlot are loaded and dropped. Either way the caller never
-        // sees a global element.
+        // The caller never sees a global element. Void is padding and is
+        // stepped over. A CRC-32 or SignatureSlot must pass the same checks as
+        // a load (inside the file, at most the load limit, else the read ends
+        // as at the end of the file), but its bytes are never used, so they
+        // are stepped over too rather than copied.
         if (element.id == Ebml::VOID_ELEMENT) {
-            skipBytes(element.size);
+            cursor.skip(element.size);
+        } else if (loadable(element.size)) {
+            cursor.skip(element.size);
         } else {
-            ReadElementData();
+            cursor.seek(cursor.end());
         }
         return false;
     }
@@ -199,14 +131,13 @@ bool EbmlReader::ProcessEbmlCorrectSizeLength(const bool skipContent, const std:
     if (entry == notGlobalDict.end()) {
         // Not an element we know: look for a header again one byte past the
         // first size byte.
-        stream.rdbuf()->pubseekoff(1 - static_cast<std::streamoff>(element.sizeLength), std::ios_base::cur,
-                                   std::ios_base::in);
+        cursor.back(static_cast<std::uint64_t>(element.sizeLength) - 1);
         return false;
     }
     element.info = entry->second;
     if (skipContent) {
         if (isLengthKnown(sizeBytes.data())) {
-            skipBytes(element.size);
+            cursor.skip(element.size);
         } else {
             stepOut();
         }
@@ -218,7 +149,7 @@ bool EbmlReader::ProcessEbmlCorrectSizeLength(const bool skipContent, const std:
 
 bool EbmlReader::ProcessEbmlCorrectIDLength(const bool skipContent) {
     std::array<std::uint8_t, 4> idBytes{};
-    if (!readBytes(idBytes.data(), static_cast<std::uint64_t>(element.idLength))) {
+    if (!cursor.read(idBytes.data(), static_cast<std::uint64_t>(element.idLength))) {
         return false;
     }
     element.id = ByteUtilities::bytesTo<unsigned int>(idBytes.data(), static_cast<std::uint8_t>(element.idLength), false);
@@ -226,36 +157,41 @@ bool EbmlReader::ProcessEbmlCorrectIDLength(const bool skipContent) {
     const int length = ReadOneByteForLength(firstSizeByte, SIZE_LENGTH);
     if (length < 0) {
         element.sizeLength = -1;
-        skipOneByte();
+        cursor.skipByte();
         return false;
     }
     element.sizeLength = static_cast<std::int8_t>(length);
     return ProcessEbmlCorrectSizeLength(skipContent, firstSizeByte);
 }
 
-bool EbmlReader::ProcessEbml(const bool skipContent, const PeekOrRead mode) {
-    const std::uint64_t start = mode == PEEK ? position() : 0;
+bool EbmlReader::ProcessEbml(const bool skipContent, const PeekOrRead mode, const std::uint64_t limit) {
+    const std::uint64_t start = cursor.position();
     bool found = false;
-    for (;;) {
+    for (std::uint64_t candidate = start;; candidate = cursor.position()) {
         element.reset();
+        if (candidate >= limit) {
+            break;
+        }
         std::uint8_t firstByte = 0;
         const int length = ReadOneByteForLength(firstByte, ID_LENGTH);
-        if (length < 0 && !peekByte(firstByte)) {
-            break;  // no byte left
-        }
         if (length < 0) {
+            if (!cursor.peek(firstByte)) {
+                break;  // no byte left
+            }
+            // No byte of a run below 0x10 can start an ID: drop them all at once.
             element.idLength = -1;
-            skipOneByte();
+            cursor.skipBytesBelow(FIRST_ID_BYTE, limit - candidate);
             continue;
         }
         element.idLength = static_cast<std::int8_t>(length);
         if (ProcessEbmlCorrectIDLength(skipContent)) {
+            elementStart = candidate;
             found = true;
             break;
         }
     }
     if (mode == PEEK) {
-        seekTo(start);
+        cursor.seek(start);
     }
     return found;
 }
@@ -263,18 +199,18 @@ bool EbmlReader::ProcessEbml(const bool skipContent, const PeekOrRead mode) {
 // ---- navigation -----------------------------------------------------------
 
 bool EbmlReader::stepOverTo(const std::uint32_t targetId) {
-    const std::uint64_t start = position();
+    const std::uint64_t start = cursor.position();
     const std::int32_t referenceLevel = element.info.level;
     for (;;) {
         if (!ProcessEbml(true, PEEK)) {
-            seekTo(start);
+            cursor.seek(start);
             return false;
         }
         if (element.id == targetId) {
             return true;
         }
         if (element.info.level != referenceLevel) {
-            seekTo(start);
+            cursor.seek(start);
             return false;
         }
         ProcessEbml(true, READ);
@@ -304,14 +240,13 @@ void EbmlReader::scanPrelude(std::string* text) {
     // First find where the prelude stops and where its text ends, then read
     // the text in one go into a string of exactly its length: a file of
     // gigabytes without a 0x1A byte costs only the text that is returned.
-    seekTo(0);
+    cursor.seek(0);
     std::array<char, PRELUDE_CHUNK> chunk{};
     std::uint64_t scanned = 0;
     std::uint64_t textLength = 0;
     bool textEnded = false;
     for (;;) {
-        const auto got = static_cast<std::size_t>(
-            std::max<std::streamsize>(stream.rdbuf()->sgetn(chunk.data(), static_cast<std::streamsize>(chunk.size())), 0));
+        const std::size_t got = cursor.readUpTo(chunk.data(), chunk.size());
         const char* const begin = chunk.data();
         const auto* stop = static_cast<const char*>(std::memchr(begin, Ebml::HEADER_FIRST_BYTE, got));
         const std::size_t preludeBytes = stop != nullptr ? static_cast<std::size_t>(stop - begin) : got;
@@ -326,11 +261,11 @@ void EbmlReader::scanPrelude(std::string* text) {
         }
     }
     if (text != nullptr && textLength > 0) {
-        seekTo(0);
+        cursor.seek(0);
         text->resize(static_cast<std::size_t>(textLength));
-        readBytes(reinterpret_cast<std::uint8_t*>(text->data()), textLength);
+        cursor.readUpTo(text->data(), text->size());
     }
-    seekTo(scanned);
+    cursor.seek(scanned);
 }
 
 std::string EbmlReader::readInitialAsciiText() {
@@ -364,51 +299,77 @@ int EbmlReader::discoverEbmlFileType(std::string& docType) {
 
 // ---- display --------------------------------------------------------------
 
-void EbmlReader::displayCurrentElementInformation() const {
-    std::ostream& out = std::cout;
-    if (element.info.level > 0) {
-        out << std::string(static_cast<std::size_t>(element.info.level), '\t');
-    }
-    out << element.info.name << ' ';
+void EbmlReader::displayCurrentElementInformation() {
+    // The line is put together in `line` and written at once; only a long
+    // value goes out in pieces of its own.
+    line.assign(static_cast<std::size_t>(std::max(element.info.level, 0)), '\t');
+    line += element.info.name;
+    line += ' ';
     // Without loaded content every value reads as empty.
     const std::uint8_t* const bytes = element.data.get();
     const std::uint64_t size = bytes != nullptr ? element.size : 0;
     const auto length = static_cast<std::uint8_t>(size & 0xFF);
+    std::array<char, 32> number{};
     switch (element.info.type) {
         case BINARY:
-            out << ByteUtilities::byteRepresentation(size, bytes) << std::endl;
+            for (std::uint64_t done = 0; done < size; done += OUTPUT_PIECE) {
+                if (done > 0) {
+                    line += ':';
+                }
+                line += ByteUtilities::byteRepresentation(std::min(OUTPUT_PIECE, size - done), bytes + done);
+                writeLine();
+            }
+            line += '\n';
             break;
         case SIGNED_INTEGER: {
             long value = ByteUtilities::bytesTo<long>(bytes, length, false);
             if (size >= 1 && size <= 7 && (bytes[0] & 0x80) != 0) {
                 value = static_cast<long>(static_cast<unsigned long>(value) | (~0ul << (8 * size)));
             }
-            out << value;
+            line.append(number.data(), std::to_chars(number.data(), number.data() + number.size(), value).ptr);
             break;
         }
-        case UNSIGNED_INTEGER:
-            out << ByteUtilities::bytesTo<unsigned long>(bytes, length, false);
+        case UNSIGNED_INTEGER: {
+            const unsigned long value = ByteUtilities::bytesTo<unsigned long>(bytes, length, false);
+            line.append(number.data(), std::to_chars(number.data(), number.data() + number.size(), value).ptr);
             break;
+        }
         case FLOAT:
+            // What the standard stream's default floating-point notation writes.
             if (size == 4) {
-                out << static_cast<double>(ByteUtilities::bytesTo<float>(bytes, false));
+                appendFloat(static_cast<double>(ByteUtilities::bytesTo<float>(bytes, false)));
             } else if (size == 8) {
-                out << ByteUtilities::bytesTo<double>(bytes, false);
+                appendFloat(ByteUtilities::bytesTo<double>(bytes, false));
             }
             break;
         case UTF8:
         case STRING: {
             // Text ends at its first zero byte; what follows is left-over bytes.
-            if (size == 0) {
-                break;
-            }
             const auto* text = reinterpret_cast<const char*>(bytes);
-            const auto* zero = static_cast<const char*>(std::memchr(text, 0, size));
-            out.write(text, static_cast<std::streamsize>(zero != nullptr ? static_cast<std::uint64_t>(zero - text) : size));
+            const auto* zero = size > 0 ? static_cast<const char*>(std::memchr(text, 0, size)) : nullptr;
+            const std::uint64_t textLength = zero != nullptr ? static_cast<std::uint64_t>(zero - text) : size;
+            for (std::uint64_t done = 0; done < textLength; done += OUTPUT_PIECE) {
+                if (done > 0) {
+                    writeLine();
+                }
+                line.append(text + done, static_cast<std::size_t>(std::min(OUTPUT_PIECE, textLength - done)));
+            }
             break;
         }
         default:
             break;
     }
-    out << std::endl;
+    line += '\n';
+    writeLine();
+}
+
+void EbmlReader::appendFloat(const double value) {
+    std::array<char, 32> text{};
+    const int written = std::snprintf(text.data(), text.size(), "%g", value);
+    line.append(text.data(), static_cast<std::size_t>(std::clamp(written, 0, static_cast<int>(text.size()) - 1)));
+}
+
+void EbmlReader::writeLine() {
+    std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
+    line.clear();
 }

@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+#include "ByteCursor.h"
 #include "EbmlElement.h"
 #include "QuorvelGlobals.h"
 
@@ -42,7 +43,11 @@ public:
     // loaded: a damaged size field must not decide how much memory a run takes.
     static constexpr std::uint64_t MAX_LOADED_CONTENT = 64ull * 1024 * 1024;
 
-    explicit EbmlReader(std::istream& input) : stream(input) {}
+    // The first byte that can start an ID: the length marker of an ID is one
+    // of its four high bits.
+    static constexpr std::uint8_t FIRST_ID_BYTE = 0x10;
+
+    explicit EbmlReader(std::istream& input) : stream(input), cursor(*input.rdbuf()) {}
     EbmlReader(const EbmlReader&) = delete;
     EbmlReader& operator=(const EbmlReader&) = delete;
 
@@ -50,8 +55,11 @@ public:
     // `skipContent` the whole element is stepped over; without it a master is
     // entered (the stream stops at its first child) and any other element's
     // content is loaded. PEEK puts the stream back where the call began.
-    // False when the file ends first; the record is then reset.
-    bool ProcessEbml(bool skipContent, QuorvelGlobals::PeekOrRead mode);
+    // False when the file ends first, or when no element starts before
+    // `limit`; the record is then reset. `elementStart` tells where the
+    // element read begins.
+    bool ProcessEbml(bool skipContent, QuorvelGlobals::PeekOrRead mode,
+                     std::uint64_t limit = ByteCursor::NO_LIMIT);
     // With `idLength` set and the stream at the first ID byte: reads the ID and
     // goes on with the size. False when no element is to be handed out.
     bool ProcessEbmlCorrectIDLength(bool skipContent);
@@ -91,7 +99,7 @@ public:
     int discoverEbmlFileType(std::string& docType);
     // Writes the current element as one line: a TAB per level, the name, a
     // space and the value by type.
-    void displayCurrentElementInformation() const;
+    void displayCurrentElementInformation();
 
     // Stores the EBML header and global element table.
     static void create_ebml_dict();
@@ -100,6 +108,9 @@ public:
     static ElementDictionary notGlobalDict;
 
     EbmlElement element;
+    // The position of the first ID byte of the element last returned by
+    // `ProcessEbml`.
+    std::uint64_t elementStart = 0;
 
 protected:
     // Stores each row, insert-or-replace by ID, in table order.
@@ -110,28 +121,27 @@ protected:
         }
     }
 
-    // Stream vocabulary. The stream never keeps an error state between calls:
-    // a read or skip that meets the end stops there, and a seek always lands.
-    bool peekByte(std::uint8_t& byte);
-    bool readBytes(std::uint8_t* destination, std::uint64_t count);
-    void skipBytes(std::uint64_t count);
-    void skipOneByte();
-    std::uint64_t position();
-    // Positions that do not fit the stream's offset type are taken as the end.
-    void seekTo(std::uint64_t target);
-    std::uint64_t endPosition();
-    // Bytes that are known to follow the position (those of the buffered
-    // window, or what the buffer knows of the file); 0 when unknown.
-    std::uint64_t bytesAtHand();
     // Moves the stream to the first 0x1A byte without keeping the prelude.
     void goToEbmlStart();
 
     std::istream& stream;
+    // Every read goes through the cursor, over the stream's buffer.
+    ByteCursor cursor;
 
 private:
+    // Whether `size` content bytes may be loaded from the position: at most
+    // the load limit, and wholly inside the file.
+    bool loadable(std::uint64_t size);
+    // Appends `value` as the standard stream's default notation writes it.
+    void appendFloat(double value);
+    // Writes what `line` holds to standard output and empties it.
+    void writeLine();
     // Scans from the start of the file to the first 0x1A byte, appending the
     // prelude to `text` when one is given.
     void scanPrelude(std::string* text);
+
+    // The element line being put together, kept to spare an allocation a line.
+    std::string line;
 };
 
 #endif  // QUORVEL_EBML_READER_H

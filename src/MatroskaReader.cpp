@@ -1,6 +1,8 @@
 #include "MatroskaReader.h"
 
 #include <algorithm>
+#include <array>
+#include <iterator>
 #include <iostream>
 
 #include "ByteUtilities.h"
@@ -12,11 +14,8 @@ namespace {
 constexpr std::uint32_t SEEK = 0x4DBB;
 constexpr std::uint32_t SEEK_ID = 0x53AB;
 constexpr std::uint32_t SEEK_POSITION = 0x53AC;
-// The bytes that the visits of chained SeekHeads may pass over in one search,
-// as a multiple of the file's size.
-constexpr std::uint64_t VISIT_BUDGET_PER_FILE_BYTE = 4;
-constexpr std::uint64_t VISIT_BUDGET_FLOOR = 64 * 1024;
-constexpr std::uint64_t MAX_FILE_SIZE_FOR_BUDGET = 1ull << 56;
+// The SeekHead ID as stored, first byte first.
+constexpr std::uint8_t SEEKHEAD_ID_BYTES[] = {0x11, 0x4D, 0x9B, 0x74};
 
 constexpr ElementTableRow MATROSKA_TABLE[] = {
     {Matroska::SEGMENT, "SEGMENT", 0, MASTER},
@@ -205,66 +204,71 @@ bool MatroskaReader::getSeekData(SeekIndex& index, SeekHeadChain& chain) {
     const unsigned int seekId =
         ByteUtilities::bytesTo<unsigned int>(element.data.get(), static_cast<std::uint8_t>(element.size & 0xFF), false);
     const std::uint64_t seekPosition = getSeekPosition();
-    index.emplace(seekId, seekPosition);
+    // The search uses the Tracks entry alone: an index of every entry would
+    // grow with whatever a file declares.
+    if (seekId == Matroska::TRACKS) {
+        index.emplace(seekId, seekPosition);
+    }
     if (seekId != Matroska::SEEKHEAD) {
         return false;
     }
-    // Muxers chain a small SeekHead at the front to a full one further on:
-    // follow each SeekHead entry once, so that loops end. The budget keeps a
-    // hostile file, whose thousands of entries all lead across the same long
-    // stretch of bytes or to the same long list, from making the search
-    // quadratic in its size; real chains spend a tiny part of it.
-    const std::uint64_t target = chain.segmentDataStart + seekPosition;
-    if (chain.visitBudget == 0 || !chain.visited.insert(target).second) {
-        return false;
-    }
-    const std::uint64_t returnPosition = position();
-    seekTo(target);
-    const bool entered = ProcessEbml(false, READ) && element.id == Matroska::SEEKHEAD && ProcessEbml(false, READ) &&
-                         element.id == SEEK;
-    spendVisitBudget(chain, target);
-    if (entered) {
-        chain.openVisits.push_back({target, returnPosition});
+    const std::uint64_t returnPosition = cursor.position();
+    if (followsSeekHeadAt(chain, targetOf(chain, seekPosition))) {
+        chain.returnPositions.push_back(returnPosition);
         return true;
     }
-    seekTo(returnPosition);
+    cursor.seek(returnPosition);
     return false;
 }
 
-void MatroskaReader::spendVisitBudget(SeekHeadChain& chain, const std::uint64_t from) {
-    const std::uint64_t here = position();
-    const std::uint64_t spent = here > from ? here - from : 0;
-    chain.visitBudget -= std::min(spent, chain.visitBudget);
+std::uint64_t MatroskaReader::targetOf(const SeekHeadChain& chain, const std::uint64_t seekPosition) {
+    const std::uint64_t room = chain.fileEnd > chain.segmentDataStart ? chain.fileEnd - chain.segmentDataStart : 0;
+    return seekPosition <= room ? chain.segmentDataStart + seekPosition : chain.fileEnd;
+}
+
+bool MatroskaReader::followsSeekHeadAt(SeekHeadChain& chain, const std::uint64_t target) {
+    // Muxers chain a small SeekHead at the front to a full one further on, a
+    // few more after edits. A handful of looks covers every real file, and
+    // bounds what a file of thousands of SeekHead entries can cost; each
+    // target is looked at once, so loops end.
+    // The first entry of `lookedAt` is the front SeekHead, which is not a look.
+    const auto& looked = chain.lookedAt;
+    if (std::find(looked.begin(), looked.end(), target) != looked.end() || looked.size() > MAX_CHAINED_LOOKS) {
+        return false;
+    }
+    chain.lookedAt.push_back(target);
+    // The header must be right at the target: bytes passed over in front of
+    // it would mean that the entry points somewhere else.
+    cursor.seek(target);
+    std::array<std::uint8_t, sizeof SEEKHEAD_ID_BYTES> idBytes{};
+    if (!cursor.read(idBytes.data(), idBytes.size()) ||
+        !std::equal(idBytes.begin(), idBytes.end(), std::begin(SEEKHEAD_ID_BYTES))) {
+        return false;
+    }
+    std::uint8_t firstSizeByte = 0;
+    std::array<std::uint8_t, 8> sizeField{};
+    const int sizeLength = ReadOneByteForLength(firstSizeByte, SIZE_LENGTH);
+    if (sizeLength < 0 || !cursor.read(sizeField.data(), static_cast<std::uint64_t>(sizeLength))) {
+        return false;
+    }
+    return ProcessEbml(false, READ) && element.id == SEEK;
 }
 
 void MatroskaReader::ListSeekPositions(SeekIndex& index, SeekHeadChain& chain) {
     // A chained SeekHead is read right where its entry is met, as if its list
-    // were spliced in; the return positions live in `chain` rather than on the
-    // call stack, so a long chain cannot exhaust the stack.
-    const std::size_t outerDepth = chain.openVisits.size();
+    // were spliced in; the places to come back to live in `chain`.
+    const std::size_t outerDepth = chain.returnPositions.size();
     for (;;) {
         while (element.id == SEEK) {
-            const std::uint64_t entryStart = position();
-            if (getSeekData(index, chain)) {
-                continue;
-            }
-            ProcessEbml(false, READ);
-            if (chain.openVisits.size() > outerDepth) {
-                spendVisitBudget(chain, entryStart);
-                if (chain.visitBudget == 0) {
-                    // Out of budget: drop every chained list still open and go
-                    // on with the list this call was given.
-                    chain.openVisits.resize(outerDepth + 1);
-                    break;
-                }
+            if (!getSeekData(index, chain)) {
+                ProcessEbml(false, READ);
             }
         }
-        if (chain.openVisits.size() == outerDepth) {
+        if (chain.returnPositions.size() == outerDepth) {
             return;
         }
-        const SeekHeadChain::Visit visit = chain.openVisits.back();
-        chain.openVisits.pop_back();
-        seekTo(visit.returnPosition);
+        cursor.seek(chain.returnPositions.back());
+        chain.returnPositions.pop_back();
         ProcessEbml(false, READ);
     }
 }
@@ -272,7 +276,7 @@ void MatroskaReader::ListSeekPositions(SeekIndex& index, SeekHeadChain& chain) {
 // ---- Tracks search and listing ----------------------------------------------
 
 bool MatroskaReader::CheckTracksFileBounds(const std::uint64_t lower, const std::uint64_t upper) {
-    const std::uint64_t here = position();
+    const std::uint64_t here = cursor.position();
     return lower <= here && here <= upper;
 }
 
@@ -282,9 +286,11 @@ void MatroskaReader::GetTrackInfo(const std::uint64_t tracksPosition) {
     }
     // Counted from where the Tracks header really ends, so that a Void or other
     // bytes passed over in front of Tracks do not cut the listing short.
-    const std::uint64_t tracksEnd = position() + element.size;
-    seekTo(tracksPosition);
-    while (ProcessEbml(false, READ) && CheckTracksFileBounds(tracksPosition, tracksEnd)) {
+    const std::uint64_t tracksEnd = cursor.position() + element.size;
+    // The listing starts again at the Tracks header itself: whatever lay in
+    // front of it has been passed over once already.
+    cursor.seek(elementStart);
+    while (ProcessEbml(false, READ, tracksEnd) && CheckTracksFileBounds(tracksPosition, tracksEnd)) {
         if (element.info.level != GLOBAL_LEVEL) {
             displayCurrentElementInformation();
         }
@@ -297,7 +303,9 @@ void MatroskaReader::searchTracksManually() {
         return;
     }
     std::cout << "TRACKs found.\n";
-    GetTrackInfo(position());
+    const std::uint64_t tracksPosition = cursor.position();
+    cursor.seek(elementStart);
+    GetTrackInfo(tracksPosition);
 }
 
 void MatroskaReader::goToTracks() {
@@ -312,9 +320,8 @@ void MatroskaReader::goToTracks() {
         return;
     }
     SeekHeadChain chain;
-    chain.segmentDataStart = position();
-    chain.visitBudget =
-        std::max(VISIT_BUDGET_FLOOR, VISIT_BUDGET_PER_FILE_BYTE * std::min(endPosition(), MAX_FILE_SIZE_FOR_BUDGET));
+    chain.segmentDataStart = cursor.position();
+    chain.fileEnd = cursor.end();
 
     // Only a SeekHead that is the Segment's first known child is used.
     if (!stepOverTo(Matroska::SEEKHEAD) || !ProcessEbml(false, READ)) {
@@ -322,8 +329,7 @@ void MatroskaReader::goToTracks() {
         searchTracksManually();
         return;
     }
-    const auto headerLength = static_cast<std::uint64_t>(element.idLength + element.sizeLength);
-    chain.visited.insert(position() - headerLength);
+    chain.lookedAt.push_back(elementStart);
 
     if (!ProcessEbml(false, READ) || element.id != SEEK) {
         std::cout << "SEEK entry not present\n";
@@ -336,12 +342,12 @@ void MatroskaReader::goToTracks() {
         // A SeekHead that does not index Tracks: walk the Segment from its
         // first known child, as when there is no SeekHead at all.
         std::cout << "Searching TRACKs manually... ";
-        seekTo(chain.segmentDataStart);
+        cursor.seek(chain.segmentDataStart);
         ProcessEbml(true, PEEK);
         searchTracksManually();
         return;
     }
-    const std::uint64_t tracksPosition = chain.segmentDataStart + tracks->second;
-    seekTo(tracksPosition);
+    const std::uint64_t tracksPosition = targetOf(chain, tracks->second);
+    cursor.seek(tracksPosition);
     GetTrackInfo(tracksPosition);
 }

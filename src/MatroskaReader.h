@@ -1,10 +1,10 @@
 #ifndef QUORVEL_MATROSKA_READER_H
 #define QUORVEL_MATROSKA_READER_H
 
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 #include <map>
-#include <unordered_set>
 #include <vector>
 
 #include "EbmlReader.h"
@@ -33,18 +33,15 @@ constexpr std::uint32_t FRAME_RATE = 0x2383E3;
 using SeekIndex = std::map<unsigned int, unsigned long>;
 
 // What one SeekHead search carries besides the index: where the Segment's
-// data starts (the origin of every position), the SeekHeads already visited,
-// where to return to after each chained SeekHead, and how many more bytes the
-// visits may pass over.
+// data starts (the origin of every position), where the file ends, the
+// targets looked at for chained SeekHeads, and where the lists that chain to
+// another go on.
 struct SeekHeadChain {
-    struct Visit {
-        std::uint64_t target;          // where the chained SeekHead was looked for
-        std::uint64_t returnPosition;  // where the list that named it goes on
-    };
     std::uint64_t segmentDataStart = 0;
-    std::unordered_set<std::uint64_t> visited;
-    std::vector<Visit> openVisits;
-    std::uint64_t visitBudget = 0;
+    std::uint64_t fileEnd = 0;
+    // The front SeekHead's own position first, then every target looked at.
+    std::vector<std::uint64_t> lookedAt;
+    std::vector<std::uint64_t> returnPositions;
 };
 
 // The Matroska layer: classification by DocType, the SeekHead index, and the
@@ -59,10 +56,15 @@ public:
     // 0: not EBML; 2: another EBML document; 3: Matroska; 4: WebM.
     int discoverFileType();
 
-    // With a Seek header just read: reads its SeekID and SeekPosition into
-    // `index`. When the entry names another SeekHead not yet visited and that
-    // SeekHead opens with a Seek, the stream is left at that Seek's first child
-    // (the record holds the Seek), the visit is pushed on `chain`,
+    // At most this many targets of SeekHead entries are looked at in one
+    // search, besides the front SeekHead itself.
+    static constexpr std::size_t MAX_CHAINED_LOOKS = 16;
+
+    // With a Seek header just read: reads its SeekID and SeekPosition, and
+    // keeps the position in `index` when the entry is for Tracks. When the
+    // entry names a SeekHead that is followed (see `followsSeekHeadAt`), the
+    // stream is left at the first child of that SeekHead's first Seek (the
+    // record holds the Seek), the place to come back to is pushed on `chain`
     // and true is returned; otherwise the stream is after the entry.
     bool getSeekData(SeekIndex& index, SeekHeadChain& chain);
     // Reads the next element; its value if it is a SeekPosition, else 0.
@@ -76,16 +78,23 @@ public:
     // Segment, and writes it and everything inside it, with the messages of
     // the search. Starts over from the beginning of the file.
     void goToTracks();
-    // With the stream at `tracksPosition`, in front of a Tracks element: writes the
-    // lines of Tracks and of every element inside it. Nothing if no Tracks
-    // element is read from there.
+    // With the stream in front of a Tracks element, at or after
+    // `tracksPosition` with nothing known in between: writes the lines of
+    // Tracks and of every element inside it, never reading past its end.
+    // Nothing if no Tracks element is read from there.
     void GetTrackInfo(std::uint64_t tracksPosition);
     // True when lower <= the read position <= upper.
     bool CheckTracksFileBounds(std::uint64_t lower, std::uint64_t upper);
 
 private:
-    // Takes the bytes passed over since `from` off the visit budget.
-    void spendVisitBudget(SeekHeadChain& chain, std::uint64_t from);
+    // Where a SeekPosition leads: Segment data start + `seekPosition`, or the
+    // end of the file when that lies beyond it (the sum must not wrap).
+    static std::uint64_t targetOf(const SeekHeadChain& chain, std::uint64_t seekPosition);
+    // Looks at `target` for a SeekHead to follow, when the target is new and
+    // the looks are not used up: its header must start exactly there and the
+    // first element after it must be a Seek. True with the stream at that
+    // Seek's first child; false with the stream anywhere.
+    bool followsSeekHeadAt(SeekHeadChain& chain, std::uint64_t target);
     // Walks the Segment's children from the record's level to Tracks and
     // lists it, or says that there is none.
     void searchTracksManually();

@@ -29,21 +29,21 @@ void Quorvel::Process() {
     if (!prelude.empty()) {
         std::cout << "Initial ASCII Text: " << prelude;
     }
-    std::cout << std::endl;
+    std::cout << '\n';
 
     const int fileType = matroskaReader.discoverFileType();
     switch (fileType) {
         case 3:
-            std::cout << "Matroska File" << std::endl;
+            std::cout << "Matroska File\n";
             break;
         case 4:
-            std::cout << "WEBM" << std::endl;
+            std::cout << "WEBM\n";
             break;
         case 2:
-            std::cout << "Unknown EBML File" << std::endl;
+            std::cout << "Unknown EBML File\n";
             break;
         default:
-            std::cout << "Not an EBML File" << std::endl;
+            std::cout << "Not an EBML File\n";
             break;
     }
     if (fileType == 3 || fileType == 4) {

@@ -4,21 +4,24 @@
 #include "Quorvel.h"
 
 int main(int argc, char* argv[]) {
+    // Standard output is written through the stream's own buffer and flushed
+    // once, at the end: a listing of many lines costs a few large writes.
+    std::ios::sync_with_stdio(false);
     int status = 0;
     {
         Quorvel quorvel;
         if (argc != 2) {
-            std::cout << "Please insert just one command line argument, indicating the file path." << std::endl;
+            std::cout << "Please insert just one command line argument, indicating the file path.\n";
             status = 1;
         } else if (!quorvel.OpenFile(std::string(argv[1]))) {
-            std::cout << "Could not open file. Please check path and permissions." << std::endl;
+            std::cout << "Could not open file. Please check path and permissions.\n";
             status = 1;
         } else {
             quorvel.Process();
         }
     }
-    // The navigation messages are not flushed as they are written: flush here,
-    // and report output that could not be written (a full disk, a closed pipe).
+    // Nothing is flushed line by line: flush here, and report output that
+    // could not be written (a full disk, say).
     std::cout.flush();
     if (!std::cout) {
         status = 1;

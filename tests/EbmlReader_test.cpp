@@ -62,6 +62,23 @@ TEST(EbmlReader, ProcessEbmlDecodesResynchronisesStepsOutAndLoadsWithinLimits) {
     }
 }
 
+// A header is looked for only in front of the limit; an element found there may run past it.
+TEST(EbmlReader, ProcessEbmlLooksForHeadersOnlyBeforeItsLimit) {
+    constexpr std::uint64_t NONE = ByteCursor::NO_LIMIT;
+    const Bytes lead = "\0\0\x05"s + trackNumber1, zeros(40000, '\0');
+    struct Row { Bytes bytes; std::uint64_t limit; bool found; std::uint64_t at; std::uint64_t start; };
+    const Row rows[] = {
+        {lead, NONE, true, 6, 3}, {lead, 4, true, 6, 3}, {lead, 3, false, 3, 0}, {lead, 1, false, 1, 0},
+        {voidElement + trackNumber1, 3, false, 3, 0},  // a Void passed over up to the limit
+        {zeros + trackNumber1, 100, false, 100, 0}, {zeros + trackNumber1, NONE, true, 40003, 40000}};
+    for (const Row& row : rows) {
+        Opened o("row " + std::to_string(&row - rows), row.bytes);
+        o.reader.elementStart = 0;
+        EXPECT_EQ(o.reader.ProcessEbml(false, READ, row.limit), row.found);
+        EXPECT_EQ(std::tuple(o.at(), o.reader.elementStart), std::tuple(row.at, row.start));
+    }
+}
+
 TEST(EbmlReader, StepOverToKeepsToOneLevel) {
     // After `reads` reads (entering masters): the target, the result, and the ID in the record and the position.
     struct Row { Bytes bytes; int reads; std::uint32_t target; bool result; std::uint32_t id; std::uint64_t at; };
@@ -96,7 +113,7 @@ TEST(EbmlReader, PreludeDocTypeAndClassification) {
         const int result = o.reader.discoverEbmlFileType(docType);
         EXPECT_EQ(std::tuple(docType, result, o.at()), std::tuple(row.docType, int(row.docType != "-"), row.end));
     }
-    EXPECT_EQ(test::runToolOn(test::ebmlHeader("Matroska")).out, "\nUnknown EBML File\n");
+    EXPECT_EQ(test::runToolOn(test::ebmlHeader("Matroska")), test::ran("\nUnknown EBML File\n"));
 }
 
 TEST(EbmlReader, DisplayWritesOneLinePerType) {

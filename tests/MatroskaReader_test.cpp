@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,25 +18,44 @@ constexpr std::uint32_t SEGMENT = 0x18538067, SEEKHEAD = 0x114D9B74, SEEK = 0x4D
                         INFO = 0x1549A966, TRACKS = 0x1654AE6B, TRACK_ENTRY = 0xAE, TRACK_NUMBER = 0xD7,
                         CODEC_ID = 0x86, CUES = 0x1C53BB6B, CLUSTER = 0x1F43B675, VOID = 0xEC;
 
-// Stands for "where the Segment's child k starts"; `segment` writes the real position in.
+// Stands for "where the Segment's child k starts" (k from 0); `segment` writes the real position in.
 std::uint64_t at(std::uint64_t k) { return 0xF0F0F0F0F0F0F000 | k; }
 // The position always takes 8 bytes, so a SeekHead's size does not depend on where its entries point.
 Bytes seek(std::uint32_t target, std::uint64_t position) {
     return master(SEEK, {element(SEEK_ID, id(target)), element(0x53AC, uint(position, 8))});
 }
-Bytes seekHead(std::initializer_list<Bytes> seeks) { return master(SEEKHEAD, seeks); }
+Bytes seekHead(const std::vector<Bytes>& seeks) {
+    Bytes payload;
+    for (const Bytes& entry : seeks) payload += entry;
+    return element(SEEKHEAD, payload);
+}
 Bytes tracksAt(std::uint64_t k) { return seekHead({seek(TRACKS, at(k))}); }
+// `count` entries naming a SeekHead at the positions `first`, `first + step`, ...
+std::vector<Bytes> seekHeadEntries(std::size_t count, std::uint64_t first, std::uint64_t step) {
+    std::vector<Bytes> entries;
+    for (std::size_t i = 0; i < count; ++i) entries.push_back(seek(SEEKHEAD, first + i * step));
+    return entries;
+}
+std::vector<Bytes> operator+(std::vector<Bytes> front, const std::vector<Bytes>& back) {
+    front.insert(front.end(), back.begin(), back.end());
+    return front;
+}
 
 // The Segment's content, with every at(k) replaced by the offset of child k from its first byte.
-Bytes segment(std::initializer_list<Bytes> children) {
-    std::vector<std::uint64_t> starts{0};
-    Bytes out, marker = uint(at(0), 8).substr(0, 7);
-    for (const Bytes& child : children) starts.push_back(starts.back() + child.size()), out += child;
-    for (auto p = out.find(marker); p != Bytes::npos; p = out.find(marker, p + 8))
-        out.replace(p, 8, uint(starts[static_cast<std::uint8_t>(out[p + 7])], 8));
+Bytes segment(const std::vector<Bytes>& children) {
+    std::vector<std::uint64_t> starts;
+    Bytes out;
+    for (const Bytes& child : children) {
+        starts.push_back(out.size());
+        out += child;
+    }
+    const Bytes marker = uint(at(0), 8).substr(0, 7);
+    for (auto p = out.find(marker); p != Bytes::npos; p = out.find(marker, p + 8)) {
+        out.replace(p, 8, uint(starts.at(static_cast<std::uint8_t>(out[p + 7])), 8));
+    }
     return out;
 }
-Bytes matroska(std::initializer_list<Bytes> children, const Bytes& docType = "matroska") {
+Bytes matroska(const std::vector<Bytes>& children, const Bytes& docType = "matroska") {
     return test::ebmlHeader(docType) + element(SEGMENT, segment(children));
 }
 
@@ -49,6 +67,7 @@ const Bytes cues = master(CUES, {}), cluster = master(CLUSTER, {});
 const std::string mkv = "\nMatroska File\n", trackOne = "\tTracks \n\t\tTrack Entry \n\t\t\tTrack Number 1\n";
 const std::string listing = trackOne + "\t\t\tCodec Id V_VP8\n", found = "TRACKs found.\n";
 const std::string searching = "Searching TRACKs manually... ", manual = "SEEKHEAD not present\n" + searching;
+const std::string notPlayable = "It seems there is no TRACKs. Therefore, this Matroska file is not playable.\n";
 
 TEST(MatroskaReaderEndToEnd, BuiltFilesListExactlyTheirTracks) {
     const Bytes webmTracks = master(TRACKS, {master(TRACK_ENTRY, {
@@ -74,7 +93,7 @@ TEST(MatroskaReaderEndToEnd, BuiltFilesListExactlyTheirTracks) {
         {"SeekHead after Info, Void in front of Tracks", matroska({info, tracksAt(3), element(VOID, "xy"), tracks}),
          mkv + manual + found + listing},
         {"no SeekHead, no Tracks", matroska({info, cluster}),
-         mkv + manual + "It seems there is no TRACKs. Therefore, this Matroska file is not playable.\n"},
+         mkv + manual + notPlayable},
         {"Void first inside the SeekHead, duplicate Tracks entries: the first wins and is not at Tracks",
          matroska({seekHead({element(VOID, "abc"), seek(TRACKS, at(1)), seek(TRACKS, at(2))}), info, tracks}), mkv},
         {"SeekHead without a Seek", matroska({seekHead({info}), tracks}), mkv + "SEEK entry not present\n"},
@@ -88,6 +107,9 @@ TEST(MatroskaReaderEndToEnd, BuiltFilesListExactlyTheirTracks) {
              seekHead({seek(SEEKHEAD, at(0)), seek(SEEKHEAD, at(2)), seek(TRACKS, at(3))}), tracks}), mkv + listing},
         {"element running past Tracks end, Cues and Cluster after Tracks",
          matroska({tracksAt(1), cutTracks, cues, cluster}), mkv + trackOne},
+        {"an empty element in the last two bytes of Tracks, zero bytes after",
+         matroska({tracksAt(1), master(TRACKS, {master(TRACK_ENTRY, {element(TRACK_NUMBER, "")})}), Bytes(99, '\0')}),
+         mkv + "\tTracks \n\t\tTrack Entry \n\t\t\tTrack Number 0\n"},
         {"unknown-size Segment and Tracks: the listing runs to the end of the file",
          test::ebmlHeader("matroska") + id(SEGMENT) + test::unknownSize() +
              segment({tracksAt(1), unknownSizeMaster(TRACKS, {entry}), cues, cluster}),
@@ -95,17 +117,80 @@ TEST(MatroskaReaderEndToEnd, BuiltFilesListExactlyTheirTracks) {
     };
     for (const auto& c : cases) {
         const test::RunResult run = test::runToolOn(c.file);
-        EXPECT_EQ(std::make_pair(run.out, run.status), std::make_pair(c.expected, 0)) << c.name;
+        EXPECT_EQ(run, test::ran(c.expected)) << c.name;
     }
 }
 
-// However long an honest chain of SeekHeads, each one is followed to the next.
-TEST(MatroskaReaderEndToEnd, LongSeekHeadChainIsFollowedToItsEnd) {
-    const std::size_t count = 200, headSize = seekHead({seek(SEEKHEAD, 0)}).size();
-    Bytes heads;
-    for (std::size_t k = 1; k < count; ++k) heads += seekHead({seek(SEEKHEAD, k * headSize)});
-    heads += seekHead({seek(TRACKS, count * headSize)});
-    EXPECT_EQ(test::runToolOn(test::ebmlHeader("matroska") + element(SEGMENT, heads + tracks)).out, mkv + listing);
+// A chain of `count` SeekHeads, each naming the next; the last indexes Tracks, which follows the chain.
+std::vector<Bytes> chain(std::size_t count) {
+    std::vector<Bytes> children;
+    for (std::size_t k = 1; k < count; ++k) children.push_back(seekHead({seek(SEEKHEAD, at(k))}));
+    children.push_back(tracksAt(count));
+    children.push_back(tracks);
+    return children;
+}
+
+// Which SeekHead entries are followed, and where a SeekPosition may lead.
+TEST(MatroskaReaderEndToEnd, ChainedSeekHeadsAndSeekPositions) {
+    const std::string direct = mkv + listing, walked = mkv + searching + found + listing;
+    const Bytes full = tracksAt(3), voidElement = element(VOID, "");
+    // Raw positions 1 to 16 fall inside the front SeekHead, past its ID: no SeekHead starts there.
+    const auto junk = [](std::size_t count) { return seekHeadEntries(count, 1, 1); };
+    const auto sameJunk = [](std::size_t count) { return seekHeadEntries(count, 5, 0); };
+    const auto pastEnd = [](std::size_t count) { return seekHeadEntries(count, 1ull << 40, 1); };
+    const Bytes fullWithCrc = master(SEEKHEAD, {element(0xBF, "\x01\x02\x03\x04"), seek(TRACKS, at(3))});
+    const Bytes fullTooLong = id(SEEKHEAD) + test::size(1ull << 40, 8) + seek(TRACKS, at(3));
+    const struct { const char* name; std::vector<Bytes> children; std::string expected; } cases[] = {
+        {"an honest front-to-full chain", {seekHead({seek(SEEKHEAD, at(2))}), info, full, tracks}, direct},
+        {"16 SeekHeads in a chain: the last is the 16th look", chain(17), direct},
+        {"17 SeekHeads in a chain: the last is never looked at", chain(18), walked},
+        {"15 junk targets, then the real one", {seekHead(junk(15) + std::vector{seek(SEEKHEAD, at(2))}), info, full,
+            tracks}, direct},
+        {"16 junk targets: the real one is not looked at", {seekHead(junk(16) + std::vector{seek(SEEKHEAD, at(2))}),
+            info, full, tracks}, walked},
+        {"one junk target named 16 times is one look", {seekHead(sameJunk(16) + std::vector{seek(SEEKHEAD, at(2))}),
+            info, full, tracks}, direct},
+        {"16 targets past the end are one target", {seekHead(pastEnd(16) + std::vector{seek(SEEKHEAD, at(2))}), info,
+            full, tracks}, direct},
+        {"entries naming the front SeekHead cost nothing", {seekHead(seekHeadEntries(20, at(0), 0) +
+            std::vector{seek(SEEKHEAD, at(2))}), info, full, tracks}, direct},
+        {"a target on a Void right in front of the SeekHead", {seekHead({seek(SEEKHEAD, at(2))}), info, voidElement,
+            tracksAt(4), tracks}, walked},
+        {"the first element after the SeekHead's header is not a Seek", {seekHead({seek(SEEKHEAD, at(2))}), info,
+            master(SEEKHEAD, {info, seek(TRACKS, at(3))}), tracks}, walked},
+        {"a CRC-32 in front of the first Seek is passed over", {seekHead({seek(SEEKHEAD, at(2))}), info, fullWithCrc,
+            tracks}, direct},
+        {"a SeekHead whose size runs past the end of the file", {seekHead({seek(SEEKHEAD, at(2))}), info,
+            fullTooLong, tracks}, direct},
+    };
+    for (const auto& c : cases) {
+        const test::RunResult run = test::runToolOn(matroska(c.children));
+        EXPECT_EQ(run, test::ran(c.expected)) << c.name;
+    }
+}
+
+// A SeekPosition whose sum with the Segment's data start would wrap leads to the end of the file, not in front of
+// the Segment; one that leads past the Segment but inside the file is used.
+TEST(MatroskaReaderEndToEnd, SeekPositionsNeverWrap) {
+    const Bytes header = test::ebmlHeader("matroska");
+    const std::uint64_t dataStart = header.size() + 4 + 1;  // the Segment's ID and a one-byte size field
+    const Bytes wrapToFileStart = seekHead({seek(TRACKS, 0 - dataStart)});
+    const Bytes chainedSeekHead = seekHead({seek(TRACKS, 0)});
+    const Bytes wrapToChained = seekHead({seek(SEEKHEAD, 0 - dataStart)});
+    const Bytes afterSegment = seekHead({seek(TRACKS, wrapToFileStart.size())});
+    ASSERT_EQ(tracks.find('\x1A'), Bytes::npos);  // the Tracks in front of the header is all prelude
+    const std::string chainedPrelude = chainedSeekHead.substr(0, chainedSeekHead.find('\0'));
+    const struct { const char* name; Bytes file; std::string expected; } cases[] = {
+        {"Tracks position in front of the Segment", tracks + header + element(SEGMENT, wrapToFileStart, 1),
+         "Initial ASCII Text: " + tracks + mkv},
+        {"chained SeekHead in front of the Segment", chainedSeekHead + header + element(SEGMENT, wrapToChained, 1),
+         "Initial ASCII Text: " + chainedPrelude + mkv + searching + notPlayable},
+        {"Tracks past the end of the Segment", header + element(SEGMENT, afterSegment, 1) + tracks, mkv + listing},
+    };
+    for (const auto& c : cases) {
+        const test::RunResult run = test::runToolOn(c.file);
+        EXPECT_EQ(run, test::ran(c.expected)) << c.name;
+    }
 }
 
 std::string expected(const std::string& name) { return test::readFile(test::dataPath("expected/" + name + ".txt")); }
@@ -116,7 +201,7 @@ TEST(MatroskaReaderEndToEnd, RealSamplesMatchTheirCheckedListings) {
         if (file.path().extension() != ".mkv" && file.path().extension() != ".webm") continue;
         const std::string name = file.path().filename().string();
         const test::RunResult run = test::runTool("'" + file.path().string() + "'");
-        EXPECT_EQ(std::make_pair(run.out, run.status), std::make_pair(expected(name), 0)) << name;
+        EXPECT_EQ(run, test::ran(expected(name))) << name;
         samples += 1;
     }
     EXPECT_GE(samples, 12u);

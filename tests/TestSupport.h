@@ -3,6 +3,7 @@
 
 // A tiny EBML writer for building test files, and helpers to run the tool.
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,8 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <utility>
 
 namespace test {
 
@@ -70,19 +73,41 @@ struct TempFile {
 };
 
 struct RunResult {
-    std::string out;
+    std::string out, err;
     int status = -1;
 };
+inline bool operator==(const RunResult& a, const RunResult& b) {
+    return std::tie(a.out, a.err, a.status) == std::tie(b.out, b.err, b.status);
+}
+inline std::ostream& operator<<(std::ostream& stream, const RunResult& run) {
+    return stream << "status " << run.status << ", standard output " << testing::PrintToString(run.out)
+                  << ", standard error " << testing::PrintToString(run.err);
+}
+// What a run that writes `out`, nothing on standard error, and ends with `status` gives.
+inline RunResult ran(std::string out, int status = 0) { return RunResult{std::move(out), "", status}; }
 
-// Runs the built tool with `args` (already shell-quoted): its standard output and exit status.
-// A run that blocks (on a FIFO, say) is ended after a minute and reads as status 124.
-inline RunResult runTool(const std::string& args) {
+inline Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Runs the built tool with `args` (already shell-quoted): its standard output, standard error and exit status.
+// A run that blocks (on a FIFO, say) or takes longer than `seconds` is ended and reads as status 124.
+inline RunResult runTool(const std::string& args, int seconds = 60) {
+    const TempFile errors("");
+    const std::string command = "timeout " + std::to_string(seconds) + " " + QUORVEL_BINARY + " " + args + " 2>'" +
+                                errors.path + "'";
     RunResult result;
-    FILE* pipe = popen(("timeout 60 " + std::string(QUORVEL_BINARY) + " " + args + " 2>/dev/null").c_str(), "r");
+    FILE* pipe = popen(command.c_str(), "r");
     char chunk[4096];
-    for (std::size_t n; pipe != nullptr && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) result.out.append(chunk, n);
+    while (pipe != nullptr) {
+        const std::size_t n = fread(chunk, 1, sizeof chunk, pipe);
+        if (n == 0) break;
+        result.out.append(chunk, n);
+    }
     const int raw = pipe != nullptr ? pclose(pipe) : -1;
     result.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.err = readFile(errors.path);
     return result;
 }
 inline RunResult runToolOn(const Bytes& contents) {
@@ -90,10 +115,6 @@ inline RunResult runToolOn(const Bytes& contents) {
     return runTool("'" + file.path + "'");
 }
 
-inline Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 inline std::string dataPath(const std::string& name) { return std::string(QUORVEL_DATA_DIR) + "/" + name; }
 
 // Captures what the code under test writes to std::cout.
