@@ -1,5 +1,7 @@
 #include "ByteUtilities.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <iostream>
 
@@ -12,6 +14,56 @@ bool hostOrderKnown() {
     std::uint32_t order = 0;
     std::memcpy(&order, ByteUtilities::o32_host_order, sizeof order);
     return order == LITTLE_ENDIAN_HOST || order == BIG_ENDIAN_HOST;
+}
+
+constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
+
+// How many bytes the character that `lead` starts takes; 0 when no character
+// starts with it.
+std::size_t sequenceLength(const std::uint8_t lead) {
+    if (lead < 0x80) {
+        return 1;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        return 2;
+    }
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        return 3;
+    }
+    return lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+}
+
+// Whether `byte` can be byte `index` (1 to 3) of the character that `lead`
+// starts. The narrower ranges after E0, ED, F0 and F4 rule out overlong
+// forms, surrogates and values above U+10FFFF.
+bool continues(const std::uint8_t lead, const std::size_t index, const std::uint8_t byte) {
+    std::uint8_t low = 0x80;
+    std::uint8_t high = 0xBF;
+    if (index == 1 && lead == 0xE0) {
+        low = 0xA0;
+    } else if (index == 1 && lead == 0xED) {
+        high = 0x9F;
+    } else if (index == 1 && lead == 0xF0) {
+        low = 0x90;
+    } else if (index == 1 && lead == 0xF4) {
+        high = 0x8F;
+    }
+    return byte >= low && byte <= high;
+}
+
+// Controls are not printable: U+0000 to U+001F but TAB, and U+007F to U+009F
+// (C2 80 to C2 9F in UTF-8).
+bool printable(const std::uint8_t* character, const std::size_t length) {
+    if (length == 1) {
+        return character[0] == '\t' || (character[0] >= 0x20 && character[0] != 0x7F);
+    }
+    return !(length == 2 && character[0] == 0xC2 && character[1] <= 0x9F);
+}
+
+void appendEscaped(std::string& text, const std::uint8_t byte) {
+    text += "\\x";
+    text += HEX_DIGITS[byte >> 4];
+    text += HEX_DIGITS[byte & 0x0F];
 }
 
 template <typename T>
@@ -70,15 +122,58 @@ template float ByteUtilities::bytesTo<float>(const std::uint8_t*, bool);
 template double ByteUtilities::bytesTo<double>(const std::uint8_t*, bool);
 
 std::string ByteUtilities::byteRepresentation(const std::uint64_t count, const std::uint8_t* bytes) {
-    static constexpr char DIGITS[] = "0123456789ABCDEF";
     if (count == 0) {
         return std::string();
     }
     std::string text(3 * count - 1, ':');
     for (std::uint64_t i = 0; i < count; ++i) {
-        text[3 * i] = DIGITS[bytes[i] >> 4];
-        text[3 * i + 1] = DIGITS[bytes[i] & 0x0F];
+        text[3 * i] = HEX_DIGITS[bytes[i] >> 4];
+        text[3 * i + 1] = HEX_DIGITS[bytes[i] & 0x0F];
     }
+    return text;
+}
+
+std::string ByteUtilities::terminalText(const std::uint8_t* bytes, const std::uint64_t count, std::string& carry,
+                                        const bool last) {
+    // The carried bytes come first; neither they nor the piece are copied.
+    const std::size_t carried = carry.size();
+    const std::uint64_t total = carried + count;
+    const auto at = [&carry, carried, bytes](const std::uint64_t i) {
+        return i < carried ? static_cast<std::uint8_t>(carry[i]) : bytes[i - carried];
+    };
+    std::string text;
+    text.reserve(static_cast<std::size_t>(count));
+    std::uint64_t i = 0;
+    while (i < total) {
+        const std::uint8_t lead = at(i);
+        const std::size_t length = sequenceLength(lead);
+        std::array<std::uint8_t, 4> character{lead};
+        std::size_t held = length > 0 ? 1 : 0;
+        while (held > 0 && held < length && i + held < total && continues(lead, held, at(i + held))) {
+            character[held] = at(i + held);
+            ++held;
+        }
+        if (held == length && length > 0) {
+            if (printable(character.data(), length)) {
+                text.append(reinterpret_cast<const char*>(character.data()), length);
+            } else {
+                for (std::size_t k = 0; k < length; ++k) {
+                    appendEscaped(text, character[k]);
+                }
+            }
+            i += length;
+        } else if (held > 0 && i + held == total && !last) {
+            carry.assign(reinterpret_cast<const char*>(character.data()), held);
+            return text;
+        } else {
+            const std::size_t invalid = std::max<std::size_t>(held, 1);
+            for (std::size_t k = 0; k < invalid; ++k) {
+                appendEscaped(text, character[k]);
+            }
+            i += invalid;
+        }
+    }
+    carry.clear();
     return text;
 }
 

@@ -27,6 +27,17 @@ public:
     // Upper-case hex pairs joined by ':' ("1A:45:DF:A3"); empty for no bytes.
     static std::string byteRepresentation(std::uint64_t count, const std::uint8_t* bytes);
 
+    // Stored text made safe for a terminal: every byte that is not part of a
+    // printable character is written as \x and two upper-case hex digits.
+    // Characters are well-formed UTF-8 (no overlong forms, no surrogates,
+    // nothing above U+10FFFF); all are printable but U+0000 to U+001F (TAB
+    // excepted) and U+007F to U+009F. An invalid sequence ends in front of the
+    // first byte that cannot continue it, which is read afresh. Works piece by
+    // piece: `carry` holds the start of a character cut by the end of the
+    // previous piece and receives the one cut by the end of this piece, unless
+    // `last` says that no piece follows.
+    static std::string terminalText(const std::uint8_t* bytes, std::uint64_t count, std::string& carry, bool last);
+
     // Writes each byte as eight bits (bit 7 first) and a space, then a newline,
     // to standard output in one write, without a flush.
     static void showBits(const void* bytes, std::uint64_t count);

@@ -193,6 +193,7 @@ bool EbmlReader::ProcessEbml(const bool skipContent, const PeekOrRead mode, cons
     if (mode == PEEK) {
         cursor.seek(start);
     }
+    peekedFrom = mode == PEEK && found ? start : NO_POSITION;
     return found;
 }
 
@@ -283,17 +284,22 @@ int EbmlReader::discoverEbmlFileType(std::string& docType) {
     if (!ProcessEbml(false, READ) || element.id != Ebml::HEADER) {
         return 0;
     }
-    // Not bounded by the header: without a DocType the search goes on through
-    // whatever follows until one turns up or the file ends.
-    do {
-        if (!ProcessEbml(false, READ)) {
-            return 0;
+    // The DocType is one of the header's children: the search ends where the
+    // header ends (when its size is known), at the next top-level element, or
+    // at the end of the file. A DocType met after that belongs to something
+    // else, and a file of gigabytes behind a header without one costs nothing.
+    const std::uint64_t allOnes = (1ull << (7 * element.sizeLength)) - 1;
+    const std::uint64_t headerEnd = element.size != allOnes ? cursor.position() + element.size : ByteCursor::NO_LIMIT;
+    docType.clear();
+    while (ProcessEbml(false, READ, headerEnd) && cursor.position() <= headerEnd && element.info.level != 0) {
+        if (element.id == Ebml::DOC_TYPE) {
+            // A DocType, like any EBML string, ends at its first zero byte.
+            const auto* bytes = reinterpret_cast<const char*>(element.data.get());
+            const auto* zero = static_cast<const char*>(std::memchr(bytes, 0, element.size));
+            docType.assign(bytes, zero != nullptr ? static_cast<std::size_t>(zero - bytes) : element.size);
+            break;
         }
-    } while (element.id != Ebml::DOC_TYPE);
-    // A DocType, like any EBML string, ends at its first zero byte.
-    const auto* bytes = reinterpret_cast<const char*>(element.data.get());
-    const auto* zero = static_cast<const char*>(std::memchr(bytes, 0, element.size));
-    docType.assign(bytes, zero != nullptr ? static_cast<std::size_t>(zero - bytes) : element.size);
+    }
     return 1;
 }
 
@@ -345,15 +351,8 @@ void EbmlReader::displayCurrentElementInformation() {
         case UTF8:
         case STRING: {
             // Text ends at its first zero byte; what follows is left-over bytes.
-            const auto* text = reinterpret_cast<const char*>(bytes);
-            const auto* zero = size > 0 ? static_cast<const char*>(std::memchr(text, 0, size)) : nullptr;
-            const std::uint64_t textLength = zero != nullptr ? static_cast<std::uint64_t>(zero - text) : size;
-            for (std::uint64_t done = 0; done < textLength; done += OUTPUT_PIECE) {
-                if (done > 0) {
-                    writeLine();
-                }
-                line.append(text + done, static_cast<std::size_t>(std::min(OUTPUT_PIECE, textLength - done)));
-            }
+            const auto* zero = size > 0 ? static_cast<const std::uint8_t*>(std::memchr(bytes, 0, size)) : nullptr;
+            appendText(bytes, zero != nullptr ? static_cast<std::uint64_t>(zero - bytes) : size);
             break;
         }
         default:
@@ -361,6 +360,26 @@ void EbmlReader::displayCurrentElementInformation() {
     }
     line += '\n';
     writeLine();
+}
+
+void EbmlReader::writeText(const std::string& text) {
+    appendText(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    writeLine();
+}
+
+void EbmlReader::appendText(const std::uint8_t* text, const std::uint64_t length) {
+    std::string carry;
+    for (std::uint64_t done = 0; done < length; done += OUTPUT_PIECE) {
+        if (done > 0) {
+            writeLine();
+        }
+        const std::uint64_t piece = std::min(OUTPUT_PIECE, length - done);
+        if (textForTerminal) {
+            line += ByteUtilities::terminalText(text + done, piece, carry, done + piece == length);
+        } else {
+            line.append(reinterpret_cast<const char*>(text + done), static_cast<std::size_t>(piece));
+        }
+    }
 }
 
 void EbmlReader::appendFloat(const double value) {

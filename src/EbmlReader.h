@@ -94,12 +94,17 @@ public:
     // The bytes in front of the first 0x1A byte of the file, cut before their
     // first zero byte; the stream is left at that 0x1A byte (or at the end).
     std::string readInitialAsciiText();
-    // Finds the EBML header and its DocType. Returns 1 and stores the DocType
-    // (up to its first zero byte) in `docType`, or returns 0 and leaves it alone.
+    // Finds the EBML header and its DocType. Returns 0, leaving `docType`
+    // alone, when the first element is no EBML header. Otherwise returns 1 with
+    // `docType` holding the DocType among the header's children (up to its
+    // first zero byte), or empty when the header holds none.
     int discoverEbmlFileType(std::string& docType);
     // Writes the current element as one line: a TAB per level, the name, a
     // space and the value by type.
     void displayCurrentElementInformation();
+    // Writes stored text (a prelude, say) to standard output as text values
+    // are written: as stored, or made safe for a terminal.
+    void writeText(const std::string& text);
 
     // Stores the EBML header and global element table.
     static void create_ebml_dict();
@@ -108,9 +113,19 @@ public:
     static ElementDictionary notGlobalDict;
 
     EbmlElement element;
+    static constexpr std::uint64_t NO_POSITION = ByteCursor::NO_LIMIT;
+
+    // Whether standard output is a terminal. Text values are then written so
+    // that they cannot drive it (see ByteUtilities::terminalText); scripts
+    // reading a pipe or a file get every byte as stored.
+    bool textForTerminal = false;
+
     // The position of the first ID byte of the element last returned by
     // `ProcessEbml`.
     std::uint64_t elementStart = 0;
+    // Where the last `ProcessEbml` began when it was a PEEK that found an
+    // element (the record still holds that element), else NO_POSITION.
+    std::uint64_t peekedFrom = NO_POSITION;
 
 protected:
     // Stores each row, insert-or-replace by ID, in table order.
@@ -132,6 +147,9 @@ private:
     // Whether `size` content bytes may be loaded from the position: at most
     // the load limit, and wholly inside the file.
     bool loadable(std::uint64_t size);
+    // Appends `length` bytes of text to the line, as stored or made safe for
+    // a terminal, writing the line out between pieces.
+    void appendText(const std::uint8_t* text, std::uint64_t length);
     // Appends `value` as the standard stream's default notation writes it.
     void appendFloat(double value);
     // Writes what `line` holds to standard output and empties it.

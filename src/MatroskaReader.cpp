@@ -298,14 +298,33 @@ void MatroskaReader::GetTrackInfo(const std::uint64_t tracksPosition) {
 }
 
 void MatroskaReader::searchTracksManually() {
-    if (!stepOverTo(Matroska::TRACKS)) {
-        std::cout << "It seems there is no TRACKs. Therefore, this Matroska file is not playable.\n";
-        return;
+    // The walk goes over the Segment's children whatever element it starts
+    // from: anything below the top level is stepped over, the remains of a
+    // damaged parent included, up to the first Tracks; a top-level element or
+    // the end of the file ends it, whatever the Segment's size says. The
+    // element last peeked at is the first one when it was peeked from here, and
+    // each element is stepped over from its own start, so a gap in front of an
+    // element is passed once.
+    bool peeked = peekedFrom == cursor.position();
+    for (;;) {
+        if (!peeked && !ProcessEbml(true, PEEK)) {
+            break;
+        }
+        peeked = false;
+        if (element.id == Matroska::TRACKS) {
+            std::cout << "TRACKs found.\n";
+            const std::uint64_t tracksPosition = cursor.position();
+            cursor.seek(elementStart);
+            GetTrackInfo(tracksPosition);
+            return;
+        }
+        if (element.info.level == 0) {
+            break;
+        }
+        cursor.seek(elementStart);
+        ProcessEbml(true, READ);
     }
-    std::cout << "TRACKs found.\n";
-    const std::uint64_t tracksPosition = cursor.position();
-    cursor.seek(elementStart);
-    GetTrackInfo(tracksPosition);
+    std::cout << "It seems there is no TRACKs. Therefore, this Matroska file is not playable.\n";
 }
 
 void MatroskaReader::goToTracks() {
@@ -340,10 +359,9 @@ void MatroskaReader::goToTracks() {
     const auto tracks = index.find(Matroska::TRACKS);
     if (tracks == index.end()) {
         // A SeekHead that does not index Tracks: walk the Segment from its
-        // first known child, as when there is no SeekHead at all.
+        // start, as when there is no SeekHead at all.
         std::cout << "Searching TRACKs manually... ";
         cursor.seek(chain.segmentDataStart);
-        ProcessEbml(true, PEEK);
         searchTracksManually();
         return;
     }

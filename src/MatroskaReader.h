@@ -95,8 +95,8 @@ private:
     // first element after it must be a Seek. True with the stream at that
     // Seek's first child; false with the stream anywhere.
     bool followsSeekHeadAt(SeekHeadChain& chain, std::uint64_t target);
-    // Walks the Segment's children from the record's level to Tracks and
-    // lists it, or says that there is none.
+    // From the stream's position in the Segment, walks to the Segment's
+    // Tracks and lists it, or says that there is none.
     void searchTracksManually();
 };
 

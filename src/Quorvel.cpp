@@ -4,7 +4,9 @@
 #include <iostream>
 #include <system_error>
 
-Quorvel::Quorvel() : matroskaReader(inputFile) {}
+Quorvel::Quorvel(const bool outputIsTerminal) : matroskaReader(inputFile) {
+    matroskaReader.textForTerminal = outputIsTerminal;
+}
 
 Quorvel::~Quorvel() {
     if (inputFile.is_open()) {
@@ -27,7 +29,8 @@ void Quorvel::Process() {
 
     const std::string prelude = matroskaReader.readInitialAsciiText();
     if (!prelude.empty()) {
-        std::cout << "Initial ASCII Text: " << prelude;
+        std::cout << "Initial ASCII Text: ";
+        matroskaReader.writeText(prelude);
     }
     std::cout << '\n';
 

@@ -10,7 +10,9 @@
 // stages of one inspection in order.
 class Quorvel {
 public:
-    Quorvel();
+    // `outputIsTerminal`: standard output is a terminal, and stored text is
+    // to be written so that it cannot drive it.
+    explicit Quorvel(bool outputIsTerminal = false);
     ~Quorvel();
     Quorvel(const Quorvel&) = delete;
     Quorvel& operator=(const Quorvel&) = delete;

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <iostream>
 #include <string>
 
@@ -9,7 +11,7 @@ int main(int argc, char* argv[]) {
     std::ios::sync_with_stdio(false);
     int status = 0;
     {
-        Quorvel quorvel;
+        Quorvel quorvel(isatty(STDOUT_FILENO) == 1);
         if (argc != 2) {
             std::cout << "Please insert just one command line argument, indicating the file path.\n";
             status = 1;

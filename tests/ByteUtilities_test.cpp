@@ -52,4 +52,34 @@ TEST(ByteUtilities, TextAndShifts) {
     }
 }
 
+// Text that could drive a terminal comes out escaped, however the text is cut into pieces: every row is run whole,
+// cut in two at every byte, and fed one byte at a time.
+TEST(ByteUtilities, TerminalText) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"plain text, a TAB\t and a \\ stay", "plain text, a TAB\t and a \\ stay"},
+        {"A\x1B[31mRED\x07" "B", "A\\x1B[31mRED\\x07B"}, {"\x1B]0;title\x07", "\\x1B]0;title\\x07"},
+        {"line\nfeed\r\x7F", "line\\x0Afeed\\x0D\\x7F"}, {"\xC2\x85\xC2\x9F\xC2\xA0", "\\xC2\\x85\\xC2\\x9F\xC2\xA0"},
+        {"日本語 € \xE2\x80\xA8\xE2\x80\xAE 😀", "日本語 € \xE2\x80\xA8\xE2\x80\xAE 😀"},  // U+2028, a bidi mark
+        {"\xE2\x82\xE2\x82\xAC", "\\xE2\\x82€"},  // the byte that cannot continue a sequence starts again
+        {"\xC0\xAF\xE0\x80\xAF", "\\xC0\\xAF\\xE0\\x80\\xAF"},  // overlong forms
+        {"\xED\xA0\x80\xED\x9F\xBF", "\\xED\\xA0\\x80\xED\x9F\xBF"},  // a surrogate, then U+D7FF
+        {"\xF4\x8F\xBF\xBF\xF4\x90\x80\x80\xF5", "\xF4\x8F\xBF\xBF\\xF4\\x90\\x80\\x80\\xF5"},  // around U+10FFFF
+        {"\x80 lone, cut \xF0\x9F\x98", "\\x80 lone, cut \\xF0\\x9F\\x98"}, {"", ""}};
+    for (const auto& [text, shown] : rows) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+        std::string carry, whole = ByteUtilities::terminalText(bytes, text.size(), carry, true);
+        EXPECT_EQ(std::make_pair(whole, carry), std::make_pair(shown, std::string())) << text;
+        for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+            std::string pieces = ByteUtilities::terminalText(bytes, cut, carry, false);
+            pieces += ByteUtilities::terminalText(bytes + cut, text.size() - cut, carry, true);
+            EXPECT_EQ(pieces, shown) << text << " cut at " << cut;
+        }
+        std::string byteByByte;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            byteByByte += ByteUtilities::terminalText(bytes + i, 1, carry, i + 1 == text.size());
+        }
+        EXPECT_EQ(byteByByte, shown) << text << " byte by byte";
+    }
+}
+
 }  // namespace

@@ -95,7 +95,7 @@ TEST(EbmlReader, StepOverToKeepsToOneLevel) {
 }
 
 TEST(EbmlReader, PreludeDocTypeAndClassification) {
-    // The DocType ("-": none found, result 0) and where its search ends, then the prelude text and where it ends.
+    // The DocType ("-": no EBML header, result 0) and where its search ends, then the prelude text and where it ends.
     struct Row { Bytes bytes; std::string docType; std::uint64_t end; std::string text{}; std::uint64_t textEnd = 0; };
     const Bytes version = element(0x4286, "\x01"), docWebm = element(DOC_TYPE, "webm"), x(16384, 'x');
     const Row rows[] = {
@@ -103,7 +103,7 @@ TEST(EbmlReader, PreludeDocTypeAndClassification) {
         {"\xFF\r\n\0def"s, "-", 7, "\xFF\r\n", 7}, {x + "\0"s + x + webm, "webm", 32785, x, 32769},  // 16 KiB reads
         {test::ebmlHeader("Matroska"), "Matroska", 20}, {test::ebmlHeader("matroska\0"s), "matroska", 21},
         {test::ebmlHeader(""), "", 12}, {master(HEADER, {voidElement, docWebm, version}), "webm", 15},  // odd order
-        {master(HEADER, {version}) + master(SEGMENT, {docWebm}), "webm", 21}, {master(HEADER, {version}), "-", 9},
+        {master(HEADER, {version}) + master(SEGMENT, {docWebm}), "", 9}, {master(HEADER, {version}), "", 9},
         {"\x1A\0\0\0\x80"s + master(SEGMENT, {}) + webm, "-", 10}};  // an unknown ID at the first 0x1A byte
     for (const Row& row : rows) {
         Opened o("row " + std::to_string(&row - rows), row.bytes);

@@ -193,6 +193,29 @@ TEST(MatroskaReaderEndToEnd, SeekPositionsNeverWrap) {
     }
 }
 
+// The walk over the Segment steps over whatever lies below the top level, up to the first Tracks; only a top-level
+// element or the end of the file ends it.
+TEST(MatroskaReaderEndToEnd, SegmentWalkPassesTheRemainsOfDamagedParents) {
+    // A writer's bug: the SeekHead ID without its first byte. Its eight-byte size is read as unknown bytes, and the
+    // reader finds its way again on the first SeekID, a level deeper than the Segment's children.
+    Bytes brokenSeekHead = master(SEEKHEAD, {seek(INFO, at(1)), seek(TRACKS, at(2))}, 8);
+    brokenSeekHead[0] = '\0';
+    const Bytes video = master(0xE0, {element(0xB0, uint(320))}), indexWithoutTracks = seekHead({seek(INFO, at(1))});
+    const struct { const char* name; std::vector<Bytes> children; std::string expected; } cases[] = {
+        {"a SeekHead whose ID lost its first byte", {brokenSeekHead, info, tracks}, mkv + manual + found + listing},
+        {"a Track Entry and a Video directly in the Segment", {entry, video, tracks}, mkv + manual + found + listing},
+        {"a SeekHead without a Tracks entry, then a Track Entry", {indexWithoutTracks, entry, tracks},
+         mkv + searching + found + listing},
+        {"a second EBML header before Tracks", {info, test::ebmlHeader("matroska"), tracks}, mkv + manual + notPlayable},
+        {"a Segment inside the Segment before Tracks", {info, master(SEGMENT, {}), tracks}, mkv + manual + notPlayable},
+        {"a Segment as the first element of the walk", {master(SEGMENT, {}), tracks}, mkv + manual + notPlayable},
+        {"no Tracks before the end of the file", {info, entry}, mkv + manual + notPlayable},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(test::runToolOn(matroska(c.children)), test::ran(c.expected)) << c.name;
+    }
+}
+
 std::string expected(const std::string& name) { return test::readFile(test::dataPath("expected/" + name + ".txt")); }
 
 TEST(MatroskaReaderEndToEnd, RealSamplesMatchTheirCheckedListings) {

@@ -55,6 +55,58 @@ TEST(CommandLine, WhatIsInspectedAndExitStatus) {
     EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1 && test::readFile(empty.dir + "/errors").empty()) << raw;
 }
 
+constexpr std::uint32_t EBML_HEADER = 0x1A45DFA3, DOC_TYPE = 0x4282, SEGMENT = 0x18538067, TRACKS = 0x1654AE6B;
+const test::Bytes version = test::element(0x4286, "\x01"), matroska = test::element(DOC_TYPE, "matroska");
+// A Segment whose Tracks holds one Track Entry, found by walking the Segment.
+const test::Bytes segment = test::master(SEGMENT, {test::master(TRACKS, {test::master(0xAE, {
+    test::element(0xD7, "\x01"), test::element(0x86, "A_OPUS")})})});
+const std::string listing = "SEEKHEAD not present\nSearching TRACKs manually... TRACKs found.\n\tTracks \n"
+                            "\t\tTrack Entry \n\t\t\tTrack Number 1\n\t\t\tCodec Id A_OPUS\n";
+
+// Only a DocType among the EBML header's children names the file's type.
+TEST(Classification, TheDocTypeBelongsToTheHeader) {
+    const test::Bytes docTypeRunningPast = test::id(EBML_HEADER) + test::size(version.size() + 4, 1) + version +
+                                           matroska;  // the header's size ends inside the DocType
+    const struct { const char* name; test::Bytes file; std::string expected; } cases[] = {
+        {"a DocType inside the header", test::master(EBML_HEADER, {version, matroska}) + segment,
+         "\nMatroska File\n" + listing},
+        {"a header without DocType, then a Segment", test::master(EBML_HEADER, {version}) + segment, ""},
+        {"a DocType right after a header of known size", test::master(EBML_HEADER, {version}) + matroska + segment, ""},
+        {"a DocType inside the Segment", test::master(EBML_HEADER, {version}) + test::master(SEGMENT, {matroska}), ""},
+        {"a DocType running past the header's end", docTypeRunningPast + segment, ""},
+        {"a header of unknown size, a DocType, then the Segment",
+         test::unknownSizeMaster(EBML_HEADER, {version, matroska}) + segment, "\nMatroska File\n" + listing},
+        {"a header of unknown size, then the Segment", test::unknownSizeMaster(EBML_HEADER, {version}) + segment, ""},
+        {"only a header without DocType", test::master(EBML_HEADER, {version}), ""},
+        {"a file cut inside the DocType", test::master(EBML_HEADER, {version, matroska}).substr(0, 14), ""},
+    };
+    for (const auto& c : cases) {
+        const std::string expected = c.expected.empty() ? "\nUnknown EBML File\n" : c.expected;
+        EXPECT_EQ(test::runToolOn(c.file), test::ran(expected)) << c.name;
+    }
+}
+
+// On a terminal, stored text that could drive it is shown escaped; a pipe gets every byte as stored. Names, numbers
+// and hex values are never touched.
+TEST(CommandLine, StoredTextCannotDriveATerminal) {
+    const test::Bytes name = "A\x1B[31mRED\x07" "B", codecId = "\x1B]0;title\x07", prelude = "hi\x1B[2J\r\n";
+    const test::Bytes file = prelude + test::master(EBML_HEADER, {version, matroska}) +
+        test::master(SEGMENT, {test::master(TRACKS, {test::master(0xAE, {test::element(0x536E, name),
+            test::element(0x86, codecId), test::element(0x258688, "\xE2\x82\xE2\x82\xAC 日本語\t!"),
+            test::element(0x63A2, "\x1B\x07")})})});
+    const std::string lines = "\nMatroska File\nSEEKHEAD not present\nSearching TRACKs manually... TRACKs found.\n"
+                              "\tTracks \n\t\tTrack Entry \n\t\t\tName ";
+    const std::string onTerminal = "Initial ASCII Text: hi\\x1B[2J\\x0D\\x0A" + lines + "A\\x1B[31mRED\\x07B\n"
+        "\t\t\tCodec Id \\x1B]0;title\\x07\n\t\t\tCodec Name \\xE2\\x82€ 日本語\t!\n\t\t\tCodec Private 1B:07\n\n";
+    const std::string onPipe = "Initial ASCII Text: " + prelude + lines + name + "\n\t\t\tCodec Id " + codecId +
+        "\n\t\t\tCodec Name \xE2\x82\xE2\x82\xAC 日本語\t!\n\t\t\tCodec Private 1B:07\n\n";
+    const test::TempFile input(file);
+    EXPECT_EQ(test::runTool("'" + input.path + "'"), test::ran(onPipe));
+    test::RunResult run;
+    if (!test::runToolOnTerminal(input.path, run)) GTEST_SKIP() << "no pseudo-terminal can be opened here";
+    EXPECT_EQ(run, test::ran(onTerminal));
+}
+
 // What the fuzzer keeps (its hand-built seeds, and every input that once failed) runs through the tool itself: each
 // ends well within the time limit, with status 0 and nothing on standard error.
 TEST(CommandLine, FuzzInputsRunCleanly) {

@@ -3,9 +3,15 @@
 
 // A tiny EBML writer for building test files, and helpers to run the tool.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdint>
 #include <cstdio>
@@ -110,6 +116,43 @@ inline RunResult runTool(const std::string& args, int seconds = 60) {
     result.err = readFile(errors.path);
     return result;
 }
+// Runs the built tool on `path` with standard output a pseudo-terminal in raw mode (so that no CR is added to a
+// newline); standard error goes to a file. False when no pseudo-terminal can be opened.
+inline bool runToolOnTerminal(const std::string& path, RunResult& result) {
+    int terminal = -1;
+    int side = -1;
+    if (openpty(&terminal, &side, nullptr, nullptr, nullptr) != 0) return false;
+    termios mode{};
+    tcgetattr(side, &mode);
+    cfmakeraw(&mode);
+    tcsetattr(side, TCSANOW, &mode);
+    const TempFile errors("");
+    const pid_t child = fork();
+    if (child == 0) {
+        const int errorFile = open(errors.path.c_str(), O_WRONLY);
+        dup2(side, STDOUT_FILENO);
+        dup2(errorFile, STDERR_FILENO);
+        execl(QUORVEL_BINARY, QUORVEL_BINARY, path.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(side);
+    // Read until the tool has exited and the terminal reports the end (EIO); a run that hangs is ended after a minute.
+    pollfd ready{terminal, POLLIN, 0};
+    char chunk[4096];
+    while (poll(&ready, 1, 60000) > 0) {
+        const ssize_t n = read(terminal, chunk, sizeof chunk);
+        if (n <= 0) break;
+        result.out.append(chunk, static_cast<std::size_t>(n));
+    }
+    close(terminal);
+    kill(child, SIGKILL);  // nothing left to end after a normal exit
+    int raw = 0;
+    waitpid(child, &raw, 0);
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.err = readFile(errors.path);
+    return true;
+}
+
 inline RunResult runToolOn(const Bytes& contents) {
     const TempFile file(contents);
     return runTool("'" + file.path + "'");
