@@ -5,7 +5,7 @@
 #
 #   fuzz/run.sh [BUILD_DIR] [SECONDS]        defaults: build-fuzz 120
 #
-# Needs clang++ and its libFuzzer runtime (Debian: clang, libclang-rt-14-dev).
+# Needs clang++ and its libFuzzer runtime (Debian: clang, libclang-rt-dev).
 # Exits non-zero on any crash, sanitizer report, leak, timeout (an input that
 # takes more than 2 s) or single allocation over 256 MiB. The failing input is
 # written to fuzz/regressions/, where it stays as a regression input.
