@@ -39,20 +39,22 @@ TEST(CommandLine, WhatIsInspectedAndExitStatus) {
     const std::string usage = "Please insert just one command line argument, indicating the file path.\n";
     const std::string cannotOpen = "Could not open file. Please check path and permissions.\n";
     const test::TempFile empty("");
-    const auto quoted = [&empty](const std::string& name) { return "'" + empty.dir + "/" + name + "'"; };
-    ASSERT_EQ(mkfifo((empty.dir + "/fifo").c_str(), 0600), 0);
-    std::filesystem::create_symlink(empty.dir + "/nowhere", empty.dir + "/dangling");
-    std::filesystem::create_symlink(test::dataPath("ffmpeg_vp9_opus.webm"), empty.dir + "/link");
-    const std::tuple<std::string, std::string, int> rows[] = {{"", usage, 1}, {"/dev/null /dev/null", usage, 1},
-        {"''", cannotOpen, 1}, {quoted("missing"), cannotOpen, 1}, {quoted(""), cannotOpen, 1},
-        {"/dev/null", cannotOpen, 1}, {quoted("fifo"), cannotOpen, 1}, {quoted("dangling"), cannotOpen, 1},
-        {quoted("input.mkv"), "\nNot an EBML File\n", 0},
-        {quoted("link"), test::readFile(test::dataPath("expected/ffmpeg_vp9_opus.webm.txt")), 0}};
-    for (const auto& [args, out, status] : rows) {
-        EXPECT_EQ(test::runTool(args), test::ran(out, status)) << args;
+    const std::string dir = empty.dir + "/";
+    ASSERT_EQ(mkfifo((dir + "fifo").c_str(), 0600), 0);
+    std::filesystem::create_symlink(dir + "nowhere", dir + "dangling");
+    std::filesystem::create_symlink(test::dataPath("ffmpeg_vp9_opus.webm"), dir + "link");
+    const std::pair<std::vector<std::string>, test::RunResult> rows[] = {
+        {{}, test::ran(usage, 1)}, {{"/dev/null", "/dev/null"}, test::ran(usage, 1)}, {{""}, test::ran(cannotOpen, 1)},
+        {{dir + "missing"}, test::ran(cannotOpen, 1)}, {{dir}, test::ran(cannotOpen, 1)},
+        {{"/dev/null"}, test::ran(cannotOpen, 1)}, {{dir + "fifo"}, test::ran(cannotOpen, 1)},
+        {{dir + "dangling"}, test::ran(cannotOpen, 1)}, {{empty.path}, test::ran("\nNot an EBML File\n")},
+        {{dir + "link"}, test::ran(test::readFile(test::dataPath("expected/ffmpeg_vp9_opus.webm.txt")))}};
+    for (const auto& [args, result] : rows) {
+        EXPECT_EQ(test::runTool(args), result) << testing::PrintToString(args);
     }
-    const int raw = std::system((QUORVEL_BINARY " " + quoted("link") + " >/dev/full 2>" + quoted("errors")).c_str());
-    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1 && test::readFile(empty.dir + "/errors").empty()) << raw;
+    const std::string full = QUORVEL_BINARY " '" + dir + "link' >/dev/full 2>'" + dir + "errors'";
+    const int raw = std::system(full.c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1 && test::readFile(dir + "errors").empty()) << raw;
 }
 
 constexpr std::uint32_t EBML_HEADER = 0x1A45DFA3, DOC_TYPE = 0x4282, SEGMENT = 0x18538067, TRACKS = 0x1654AE6B;
@@ -70,6 +72,7 @@ TEST(Classification, TheDocTypeBelongsToTheHeader) {
     const struct { const char* name; test::Bytes file; std::string expected; } cases[] = {
         {"a DocType inside the header", test::master(EBML_HEADER, {version, matroska}) + segment,
          "\nMatroska File\n" + listing},
+        {"a DocType in other letters", test::ebmlHeader("Matroska") + segment, ""},
         {"a header without DocType, then a Segment", test::master(EBML_HEADER, {version}) + segment, ""},
         {"a DocType right after a header of known size", test::master(EBML_HEADER, {version}) + matroska + segment, ""},
         {"a DocType inside the Segment", test::master(EBML_HEADER, {version}) + test::master(SEGMENT, {matroska}), ""},
@@ -101,10 +104,10 @@ TEST(CommandLine, StoredTextCannotDriveATerminal) {
     const std::string onPipe = "Initial ASCII Text: " + prelude + lines + name + "\n\t\t\tCodec Id " + codecId +
         "\n\t\t\tCodec Name \xE2\x82\xE2\x82\xAC 日本語\t!\n\t\t\tCodec Private 1B:07\n\n";
     const test::TempFile input(file);
-    EXPECT_EQ(test::runTool("'" + input.path + "'"), test::ran(onPipe));
-    test::RunResult run;
-    if (!test::runToolOnTerminal(input.path, run)) GTEST_SKIP() << "no pseudo-terminal can be opened here";
-    EXPECT_EQ(run, test::ran(onTerminal));
+    EXPECT_EQ(test::runTool({input.path}), test::ran(onPipe));
+    const std::optional<test::RunResult> run = test::runTool({input.path}, true);
+    if (!run) GTEST_SKIP() << "no pseudo-terminal can be opened here";
+    EXPECT_EQ(*run, test::ran(onTerminal));
 }
 
 // What the fuzzer keeps (its hand-built seeds, and every input that once failed) runs through the tool itself: each
@@ -113,7 +116,7 @@ TEST(CommandLine, FuzzInputsRunCleanly) {
     std::size_t inputs = 0;
     for (const char* folder : {"/seeds", "/regressions"}) {
         for (const auto& entry : std::filesystem::directory_iterator(QUORVEL_FUZZ_DIR + std::string(folder))) {
-            const test::RunResult run = test::runTool("'" + entry.path().string() + "'", 10);
+            const test::RunResult run = *test::runTool({entry.path().string()}, false, 10);
             EXPECT_EQ(std::make_pair(run.err, run.status), std::make_pair(std::string(), 0)) << entry.path();
             ++inputs;
         }

@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <csignal>
-
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -20,35 +19,43 @@
 #include <initializer_list>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 namespace test {
 
 using Bytes = std::string;  // raw bytes; std::string keeps zero bytes
 
-// Big-endian `value` in `width` bytes (the fewest that hold it when 0).
+// Big-endian `value` in `width` bytes; in the fewest that hold it when `width` is 0.
 inline Bytes uint(std::uint64_t value, int width = 0) {
-    while (width == 0 || (width < 8 && (value >> (8 * width)) != 0)) width = width == 0 ? 1 : width + 1;
-    Bytes out(static_cast<std::size_t>(width), '\0');
-    for (int i = width - 1; i >= 0; --i, value >>= 8) out[static_cast<std::size_t>(i)] = static_cast<char>(value);
+    if (width == 0) {
+        width = 1;
+        while (width < 8 && (value >> (8 * width)) != 0) ++width;
+    }
+    Bytes out;
+    for (int shift = 8 * (width - 1); shift >= 0; shift -= 8) out += static_cast<char>((value >> shift) & 0xFF);
     return out;
 }
 // An ID as stored: the marker bit is part of its value.
 inline Bytes id(std::uint32_t value) { return uint(value); }
 // A size field of `width` bytes (1 to 8) holding `value`.
 inline Bytes size(std::uint64_t value, int width) {
-    Bytes out = uint(value, width).substr(0, static_cast<std::size_t>(width));
+    Bytes out = uint(value, width);
     out[0] = static_cast<char>(out[0] | (0x80 >> (width - 1)));
     return out;
 }
 // The all-ones "size not known" field of `width` bytes.
 inline Bytes unknownSize(int width = 8) { return size((1ull << (7 * width)) - 1, width); }
-// A whole element, its size field as narrow as the payload allows unless given.
+// A whole element, its size field as narrow as the payload allows unless `width` is given.
 inline Bytes element(std::uint32_t elementId, const Bytes& payload, int width = 0) {
-    while (width == 0 || payload.size() >= (1ull << (7 * width)) - 1) width = width == 0 ? 1 : width + 1;
+    if (width == 0) {
+        width = 1;
+        while (payload.size() >= (1ull << (7 * width)) - 1) ++width;
+    }
     return id(elementId) + size(payload.size(), width) + payload;
 }
 inline Bytes master(std::uint32_t elementId, std::initializer_list<Bytes> children, int width = 0) {
@@ -97,65 +104,52 @@ inline Bytes readFile(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Runs the built tool with `args` (already shell-quoted): its standard output, standard error and exit status.
-// A run that blocks (on a FIFO, say) or takes longer than `seconds` is ended and reads as status 124.
-inline RunResult runTool(const std::string& args, int seconds = 60) {
-    const TempFile errors("");
-    const std::string command = "timeout " + std::to_string(seconds) + " " + QUORVEL_BINARY + " " + args + " 2>'" +
-                                errors.path + "'";
-    RunResult result;
-    FILE* pipe = popen(command.c_str(), "r");
-    char chunk[4096];
-    while (pipe != nullptr) {
-        const std::size_t n = fread(chunk, 1, sizeof chunk, pipe);
-        if (n == 0) break;
-        result.out.append(chunk, n);
-    }
-    const int raw = pipe != nullptr ? pclose(pipe) : -1;
-    result.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.err = readFile(errors.path);
-    return result;
-}
-// Runs the built tool on `path` with standard output a pseudo-terminal in raw mode (so that no CR is added to a
-// newline); standard error goes to a file. False when no pseudo-terminal can be opened.
-inline bool runToolOnTerminal(const std::string& path, RunResult& result) {
-    int terminal = -1;
-    int side = -1;
-    if (openpty(&terminal, &side, nullptr, nullptr, nullptr) != 0) return false;
+// Runs the built tool with `args`: its standard output, standard error and exit status. Standard output is a pipe
+// or, with `terminal`, a pseudo-terminal in raw mode (no CR added to a newline); nothing when no pseudo-terminal can
+// be opened. A run that is not over within `seconds` (one that blocks on a FIFO, say) is killed: status -1.
+inline std::optional<RunResult> runTool(const std::vector<std::string>& args, bool terminal, int seconds = 60) {
+    int reader = -1, writer = -1;
+    int ends[2] = {-1, -1};
+    if (terminal ? openpty(&reader, &writer, nullptr, nullptr, nullptr) != 0 : pipe(ends) != 0) return std::nullopt;
+    if (!terminal) std::tie(reader, writer) = std::pair(ends[0], ends[1]);
     termios mode{};
-    tcgetattr(side, &mode);
-    cfmakeraw(&mode);
-    tcsetattr(side, TCSANOW, &mode);
+    if (terminal && tcgetattr(writer, &mode) == 0) {
+        cfmakeraw(&mode);
+        tcsetattr(writer, TCSANOW, &mode);
+    }
     const TempFile errors("");
+    std::vector<char*> argv{const_cast<char*>(QUORVEL_BINARY)};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
     const pid_t child = fork();
     if (child == 0) {
-        const int errorFile = open(errors.path.c_str(), O_WRONLY);
-        dup2(side, STDOUT_FILENO);
-        dup2(errorFile, STDERR_FILENO);
-        execl(QUORVEL_BINARY, QUORVEL_BINARY, path.c_str(), static_cast<char*>(nullptr));
+        dup2(writer, STDOUT_FILENO);
+        dup2(open(errors.path.c_str(), O_WRONLY), STDERR_FILENO);
+        close(reader);
+        execv(QUORVEL_BINARY, argv.data());
         _exit(127);
     }
-    close(side);
-    // Read until the tool has exited and the terminal reports the end (EIO); a run that hangs is ended after a minute.
-    pollfd ready{terminal, POLLIN, 0};
+    close(writer);
+    RunResult result;
+    pollfd ready{reader, POLLIN, 0};
     char chunk[4096];
-    while (poll(&ready, 1, 60000) > 0) {
-        const ssize_t n = read(terminal, chunk, sizeof chunk);
-        if (n <= 0) break;
+    ssize_t n = 0;
+    while (poll(&ready, 1, seconds * 1000) > 0 && (n = read(reader, chunk, sizeof chunk)) > 0) {
         result.out.append(chunk, static_cast<std::size_t>(n));
     }
-    close(terminal);
-    kill(child, SIGKILL);  // nothing left to end after a normal exit
+    close(reader);
+    kill(child, SIGKILL);  // nothing to end after a normal exit
     int raw = 0;
     waitpid(child, &raw, 0);
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     result.err = readFile(errors.path);
-    return true;
+    return result;
 }
+inline RunResult runTool(const std::vector<std::string>& args) { return *runTool(args, false); }
 
 inline RunResult runToolOn(const Bytes& contents) {
     const TempFile file(contents);
-    return runTool("'" + file.path + "'");
+    return runTool({file.path});
 }
 
 inline std::string dataPath(const std::string& name) { return std::string(QUORVEL_DATA_DIR) + "/" + name; }
