@@ -42,10 +42,13 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/quorvel-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 input=$work/input
 
+MIB=$((1 << 20))
 GIB=$((1 << 30))
 SPEED_TARGET=50    # MB/s (10^6 bytes) over the file size
+TINY_SPEED_TARGET=15   # MB/s of input when every 3 input bytes print a line
 RSS_BASE=32        # MiB of peak memory, plus RSS_PER_LOADED times ...
 RSS_PER_LOADED=1.25    # ... the largest content the run holds at once
+RATIO_SLACK=1.5    # a k times larger input may take up to 1.5 k times as long
 NESTED_LEVELS=7    # unknown-size masters nested from level 0 to level 6
 RUN_TIMEOUT=60     # seconds; a run still going then is stopped and fails
 ROUNDS=50          # rounds of interleaved runs for the medians of short runs
@@ -53,7 +56,8 @@ VP9_END=$'\t\t\tCodec Id V_VP9\n'   # last line of the Tracks listing of most in
 
 # The input generator: `generate.py KIND PATH [COUNT]`. Element IDs keep their
 # length-marker bits; every master below has the 8-byte "size not known" field
-# unless its size is given.
+# unless its size is given. Runs of zero bytes are left as holes in the file,
+# so that large inputs take little disk.
 cat > "$work/generate.py" << 'PYTHON'
 import sys
 
@@ -99,13 +103,47 @@ def repeat(out, unit, total):
         total -= len(block)
     out.write((unit * (total // len(unit) + 1))[:total])
 
+def write_parts(out, parts):
+    """Writes byte strings; an integer stands for that many zero bytes, left
+    as a hole."""
+    for part in parts:
+        if isinstance(part, int):
+            out.seek(part, 1)
+        else:
+            out.write(part)
+    out.truncate()
+
+def parts_length(parts):
+    return sum(part if isinstance(part, int) else len(part) for part in parts)
+
 def seek(target_id, position):
     """A Seek entry of 17 bytes: the target's ID bytes and its offset from the
     Segment's first data byte."""
     return element("4DBB", element("53AB", target_id) + element("53AC", position.to_bytes(4, "big")))
 
+SEEK_LENGTH = len(seek(TRACKS, 0))
+
+def seekhead(entries):
+    """A SeekHead with an 8-byte size field: 12 header bytes, then the entries."""
+    return element(SEEKHEAD, b"".join(entries), 8)
+
+def distinct_id_seeks(count):
+    """Seek entries for `count` distinct 4-byte IDs that no table holds."""
+    return [seek((0x10000000 | i).to_bytes(4, "big"), i) for i in range(count)]
+
 def webm_segment(out, body):
     out.write(ebml_header(b"webm") + element(SEGMENT, body, 8))
+
+def indexed_tracks(out, tracks_parts):
+    """A WebM file whose Segment opens with a SeekHead pointing at Tracks; the
+    Tracks content (8-byte size) is `tracks_parts`, as for write_parts."""
+    head = seekhead([seek(TRACKS, 0)])
+    head = seekhead([seek(TRACKS, len(head))])
+    tracks_length = parts_length(tracks_parts)
+    tracks_header = header(TRACKS, tracks_length, 8)
+    segment_length = len(head) + len(tracks_header) + tracks_length
+    out.write(ebml_header(b"webm") + header(SEGMENT, segment_length, 8) + head + tracks_header)
+    write_parts(out, tracks_parts)
 
 def seekhead_chain(count):
     """SeekHeads of 73 bytes each; each one indexes itself, the next, the
@@ -153,6 +191,67 @@ def unknown_headers(out, count):
     out.write(ebml_header())
     repeat(out, bytes.fromhex("10202020") + size(4) + b"    ", 256 * MIB)
 
+def seek_ids(out, count):
+    # One SeekHead: `count` distinct IDs, then Tracks, which follows it.
+    entries = distinct_id_seeks(count)
+    entries.append(seek(TRACKS, 12 + SEEK_LENGTH * (count + 1)))
+    webm_segment(out, seekhead(entries) + element(TRACKS, track_entry()))
+
+def seekhead_list(out, count):
+    # SeekHeads of 22 bytes, each pointing at the next one; the last points at
+    # Tracks, which follows it.
+    heads = [element(SEEKHEAD, seek(SEEKHEAD, 22 * (i + 1))) for i in range(count - 1)]
+    heads.append(element(SEEKHEAD, seek(TRACKS, 22 * count)))
+    webm_segment(out, b"".join(heads) + element(TRACKS, track_entry()))
+
+def seekheads_past_end(out, count):
+    # SeekHead entries at distinct positions beyond the end of the file.
+    entries = [seek(SEEKHEAD, 0x80000000 + i) for i in range(count)]
+    entries.append(seek(TRACKS, 12 + SEEK_LENGTH * (count + 1)))
+    webm_segment(out, seekhead(entries) + element(TRACKS, track_entry()))
+
+def seekheads_inside(out, count):
+    # SeekHead entries at distinct positions inside the file: entry i points
+    # at the start of entry count - 1 - i of the same SeekHead.
+    entries = [seek(SEEKHEAD, 12 + SEEK_LENGTH * (count - 1 - i)) for i in range(count)]
+    entries.append(seek(TRACKS, 12 + SEEK_LENGTH * (count + 1)))
+    webm_segment(out, seekhead(entries) + element(TRACKS, track_entry()))
+
+def seekheads_into_padding(out, count):
+    # A front SeekHead whose entries point at distinct bytes inside a Void
+    # padding of `count` zero bytes; then a long SeekHead of `count` distinct
+    # IDs that also indexes Tracks; then Tracks.
+    padding_start = 12 + SEEK_LENGTH * count + 9
+    front = seekhead([seek(SEEKHEAD, padding_start + i) for i in range(count)])
+    padding = element("EC", bytes(count), 8)
+    long_entries = distinct_id_seeks(count)
+    long_entries.append(seek(TRACKS, padding_start + count + 12 + SEEK_LENGTH * (count + 1)))
+    webm_segment(out, front + padding + seekhead(long_entries) + element(TRACKS, track_entry()))
+
+def tiny_elements(out, count):
+    # One Track Entry of `count` Track Numbers of 3 bytes each.
+    entry = header("AE", 3 * count, 8) + bytes.fromhex("D78101") * count
+    indexed_tracks(out, [entry])
+
+def large_global(global_id):
+    def generate(out, count):
+        # `count` elements of 64 MiB that are read and dropped, then a Track Entry.
+        indexed_tracks(out, [header(global_id, 64 * MIB, 8), 64 * MIB] * count + [track_entry()])
+    return generate
+
+def codec_private(out, count):
+    # `count` Track Entries, each with a Codec Private of 64 MiB that ends in AB CD.
+    entry_parts = [element("D7", b"\x01"), header("63A2", 64 * MIB, 8), 64 * MIB - 2, b"\xab\xcd"]
+    entry = [header("AE", parts_length(entry_parts), 8)] + entry_parts
+    indexed_tracks(out, entry * count)
+
+def nested_crcs(out, count):
+    # The seven unknown-size masters of `nested`, then `count` CRC-32 of 4 MiB.
+    out.write(ebml_header(b"matroska"))
+    for hex_id in ("18538067", "1654AE6B", "AE", "6D80", "6240", "5035", "47E7"):
+        out.write(bytes.fromhex(hex_id) + UNKNOWN)
+    write_parts(out, [header("BF", 4 * MIB, 8), 4 * MIB] * count)
+
 KINDS = {
     "scan": scan,
     "nested": nested,
@@ -160,6 +259,16 @@ KINDS = {
     "seekhead-chain": chained_seekheads,
     "text": text,
     "unknown-headers": unknown_headers,
+    "seek-ids": seek_ids,
+    "seekhead-list": seekhead_list,
+    "seekheads-past-end": seekheads_past_end,
+    "seekheads-inside": seekheads_inside,
+    "seekheads-into-padding": seekheads_into_padding,
+    "tiny-elements": tiny_elements,
+    "crc-64mib": large_global("BF"),
+    "signature-64mib": large_global("1B538667"),
+    "codec-private-64mib": codec_private,
+    "nested-crc": nested_crcs,
 }
 
 kind, path = sys.argv[1], sys.argv[2]
@@ -359,6 +468,40 @@ worst_case() {
     timeout_note
 }
 
+# The same input kind at two sizes: time, speed and peak memory of each, the
+# speed target at the larger size, and the time ratio large / small.
+# $1 title, $2 input kind, $3 count n, $4 factor, $5 what is counted,
+# $6 largest content the run holds (bytes), $7 speed target at the larger
+# size (MB/s), $8 expected end of the output, $9 least output bytes per counted unit.
+size_pair() {
+    local title=$1 kind=$2 n=$3 factor=$4 unit=$5 loaded=$6 speed_target=$7 end=$8 out_per_unit=${9:-0}
+    local count bytes speed target small_time ratio_target size=n
+    echo "$title"
+    for count in "$n" $((factor * n)); do
+        generate "$kind" "$count"
+        bytes=$(stat -c %s "$input")
+        check_output "$end" $((out_per_unit * count))
+        measure_tool
+        speed=$(mb_per_s "$bytes" "$elapsed")
+        if ((count == n)); then
+            small_time=$elapsed
+            target=
+        else
+            judge "$speed" at_least "$speed_target"
+            target="(>= $speed_target $verdict)"
+        fi
+        judge_memory "$rss" "$loaded"
+        printf '  %-3s %9d %-14s %11d bytes %8.3f s %8s MB/s %-12s %s\n' "$size" \
+            "$count" "$unit" "$bytes" "$(seconds "$elapsed")" "$speed" "$target" "$memory"
+        timeout_note
+        rm -f "$input"
+        size=${factor}n
+    done
+    ratio_target=$(awk -v s="$RATIO_SLACK" -v f="$factor" 'BEGIN { print s * f }')
+    judge "$(quotient "$elapsed" "$small_time")" at_most "$ratio_target"
+    printf '  time %sn / n = %s (<= %s %s)\n' "$factor" "$(quotient "$elapsed" "$small_time")" "$ratio_target" "$verdict"
+}
+
 echo "quorvel: $quorvel"
 echo
 
@@ -415,6 +558,29 @@ worst_case "unknown headers" 0 "$SPEED_TARGET" $'Unknown EBML File\n'
 rm -f "$input"
 echo
 
+# --- Two sizes of each input: time in proportion to the size. ---------------
+echo "two sizes:"
+size_pair "distinct SeekIDs: one SeekHead of distinct IDs, then a Tracks entry" \
+    seek-ids 262144 8 "Seek entries" 0 "$SPEED_TARGET" "$VP9_END"
+size_pair "SeekHead list: each SeekHead points at the next, the last at Tracks" \
+    seekhead-list 262144 8 SeekHeads 0 "$SPEED_TARGET" "$VP9_END"
+size_pair "SeekHeads past the end: SeekHead entries beyond the end of the file" \
+    seekheads-past-end 262144 8 "Seek entries" 0 "$SPEED_TARGET" "$VP9_END"
+size_pair "SeekHeads inside: SeekHead entries at distinct places of the same SeekHead" \
+    seekheads-inside 262144 8 "Seek entries" 0 "$SPEED_TARGET" "$VP9_END"
+size_pair "SeekHeads into padding: entries into a Void in front of a long SeekHead" \
+    seekheads-into-padding 100000 8 "Seek entries" 0 "$SPEED_TARGET" "$VP9_END"
+size_pair "tiny elements: a Track Entry of 3-byte Track Numbers, a line each" \
+    tiny-elements 1048576 8 elements 0 "$TINY_SPEED_TARGET" $'\t\t\tTrack Number 1\n' 16
+size_pair "CRC-32 of 64 MiB inside Tracks" \
+    crc-64mib 1 8 "x 64 MiB" $((64 * MIB)) "$SPEED_TARGET" "$VP9_END"
+size_pair "SignatureSlot of 64 MiB inside Tracks" \
+    signature-64mib 1 8 "x 64 MiB" $((64 * MIB)) "$SPEED_TARGET" "$VP9_END"
+size_pair "Codec Private of 64 MiB, printed (3 output bytes per content byte)" \
+    codec-private-64mib 1 4 "x 64 MiB" $((64 * MIB)) "$SPEED_TARGET" $':00:AB:CD\n\n' $((3 * 64 * MIB))
+size_pair "nested unknown sizes around CRC-32s of 4 MiB" \
+    nested-crc 4 8 "x 4 MiB" $((4 * MIB)) "$SPEED_TARGET" $'ContentEncAESSettings \n'
+echo
 if ((failures == 0)); then
     echo "all figures meet their targets"
 else
