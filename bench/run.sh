@@ -20,6 +20,8 @@ require() {
 }
 require python3 python3
 require timeout coreutils
+require hyperfine hyperfine
+require strace strace
 if [[ ! -x /usr/bin/time ]]; then
     echo "bench/run.sh needs GNU time as /usr/bin/time: install the Debian package time (apt-get install time)" >&2
     exit 1
@@ -37,6 +39,7 @@ else
     quorvel=$root/build-bench/quorvel
 fi
 sample=$root/data/ffmpeg_vp9_opus.webm
+typical=$root/data/mkvmerge_h264_aac_srt.mkv
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quorvel-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -252,6 +255,20 @@ def nested_crcs(out, count):
         out.write(bytes.fromhex(hex_id) + UNKNOWN)
     write_parts(out, [header("BF", 4 * MIB, 8), 4 * MIB] * count)
 
+def zero_gap(out, count):
+    # 1 GiB of zero bytes (not a Void) at the start of the Segment, then Tracks.
+    tracks = element(TRACKS, track_entry())
+    out.write(ebml_header(b"matroska") + header(SEGMENT, GIB + len(tracks), 8))
+    write_parts(out, [GIB, tracks])
+
+def no_doctype_large(out, count):
+    # An EBML header of known size without a DocType, then a Segment of 1 GiB of zero bytes.
+    out.write(ebml_header() + header(SEGMENT, GIB, 8))
+    write_parts(out, [GIB])
+
+def no_doctype_small(out, count):
+    out.write(ebml_header() + element(SEGMENT, element(TRACKS, track_entry()), 8))
+
 KINDS = {
     "scan": scan,
     "nested": nested,
@@ -269,6 +286,9 @@ KINDS = {
     "signature-64mib": large_global("1B538667"),
     "codec-private-64mib": codec_private,
     "nested-crc": nested_crcs,
+    "zero-gap": zero_gap,
+    "no-doctype-large": no_doctype_large,
+    "no-doctype-small": no_doctype_small,
 }
 
 kind, path = sys.argv[1], sys.argv[2]
@@ -581,6 +601,134 @@ size_pair "Codec Private of 64 MiB, printed (3 output bytes per content byte)" \
 size_pair "nested unknown sizes around CRC-32s of 4 MiB" \
     nested-crc 4 8 "x 4 MiB" $((4 * MIB)) "$SPEED_TARGET" $'ContentEncAESSettings \n'
 echo
+# --- Half-downloaded: zero bytes after Tracks cost nothing. ------------------
+half=$work/half.webm
+head -c 429 "$sample" > "$half"   # the sample up to the end of its Tracks
+truncate -s "$GIB" "$half"
+echo "half-downloaded: the first 429 bytes of $(basename "$sample"), then zero bytes up to 1 GiB"
+compare_files complete "$sample" half "$half" 1.2
+rm -f "$half"
+echo
+
+# --- Zero gap: 1 GiB of zero bytes in front of Tracks, beside cat. ----------
+generate zero-gap
+bytes=$(stat -c %s "$input")
+echo "zero gap: $bytes bytes, a Segment whose first 1 GiB is zero bytes, then Tracks"
+check_output "$VP9_END" 0 $'SEEKHEAD not present\nSearching TRACKs manually... TRACKs found.\n'
+cat "$input" > /dev/null
+: > "$cat_time"
+time_once "$cat_time" cat "$input"
+measure "$quorvel" "$input"
+ratio=$(quotient "$elapsed" "$(< "$cat_time")")
+judge "$ratio" at_most 5
+ratio_ok=$verdict
+judge_memory "$rss" 0
+printf '  quorvel %s s   cat %s s   ratio %s (<= 5 %s)\n  %s\n' "$(seconds "$elapsed")" "$(seconds "$(< "$cat_time")")" \
+    "$ratio" "$ratio_ok" "$memory"
+timeout_note
+rm -f "$input"
+echo
+
+# --- Output system calls: full buffers, not a write per line. ---------------
+# Sets `out_bytes` and `calls`: the output size and the write and writev
+# calls of one run on $1, standard output a pipe ($2 = pipe) or a file.
+count_writes() {
+    local log=$work/strace.log out=$work/out
+    if [[ $2 == pipe ]]; then
+        strace -f -qq -e trace=write,writev -o "$log" "$quorvel" "$1" | cat > "$out"
+    else
+        strace -f -qq -e trace=write,writev -o "$log" "$quorvel" "$1" > "$out"
+    fi
+    out_bytes=$(stat -c %s "$out")
+    calls=$(grep -cE '^([0-9]+ +)?writev?\(' "$log" || true)
+    rm -f "$log" "$out"
+}
+echo "output system calls: write + writev calls, target <= output bytes / 4096 + 8"
+generate tiny-elements 1048576
+for file in "$input" "$typical"; do
+    for mode in pipe file; do
+        count_writes "$file" "$mode"
+        limit=$((out_bytes / 4096 + 8))
+        judge "$calls" at_most "$limit"
+        name=$(basename "$file")
+        if [[ $file == "$input" ]]; then name="tiny elements, n"; fi
+        printf '  %-26s to a %-4s %10d bytes %9d calls (<= %d %s)\n' "$name" "$mode" "$out_bytes" "$calls" "$limit" "$verdict"
+    done
+done
+rm -f "$input"
+echo
+
+# --- EBML header without DocType: the search ends with the header. ---------
+echo "no DocType: an EBML header of known size without DocType, then a Segment of 1 GiB or a small one"
+small=$work/small.mkv
+generate no-doctype-small
+check_output $'Unknown EBML File\n'
+mv "$input" "$small"
+generate no-doctype-large
+check_output $'Unknown EBML File\n'
+compare_files small "$small" large "$input" 1.2
+rm -f "$input" "$small"
+echo
+
+# --- Start-up: a typical run beside programs that do nothing. ---------------
+startup_rounds=20
+echo "start-up: $(basename "$typical") beside /bin/true and a static no-op, hyperfine -N, $startup_rounds rounds of 10 runs each"
+commands=("$(printf '%q %q' "$quorvel" "$typical")" /bin/true)
+printf 'int main(void) { return 0; }\n' > "$work/noop.c"
+if command -v cc > /dev/null && cc -O2 -static -o "$work/noop" "$work/noop.c" 2> /dev/null; then
+    commands+=("$work/noop")
+else
+    echo "  note: static linking is unavailable here (cc -O2 -static failed): no static no-op figure"
+fi
+for ((round = 0; round < startup_rounds; ++round)); do
+    if ! hyperfine -N --style none --warmup 3 --runs 10 --export-json "$work/startup.$round.json" \
+        "${commands[@]}" > /dev/null 2> "$work/hyperfine.log"; then
+        cat "$work/hyperfine.log" >&2
+        exit 1
+    fi
+done
+read -r -a startup < <(python3 - "$work"/startup.*.json << 'PYTHON'
+import json, statistics, sys
+times = {}
+for path in sys.argv[1:]:
+    with open(path) as report:
+        for i, result in enumerate(json.load(report)["results"]):
+            times.setdefault(i, []).extend(result["times"])
+print(" ".join("%.0f" % (statistics.median(times[i]) * 1e6) for i in sorted(times)))
+PYTHON
+)
+ratio=$(quotient "${startup[0]}" "${startup[1]}")
+judge "$ratio" at_most 1.3
+aim=$(awk -v r="$ratio" 'BEGIN { print (r <= 1.2) ? "met" : "not met" }')
+printf '  medians: quorvel %s ms   /bin/true %s ms' "$(milliseconds "${startup[0]}")" "$(milliseconds "${startup[1]}")"
+if ((${#startup[@]} > 2)); then
+    printf '   static no-op %s ms' "$(milliseconds "${startup[2]}")"
+fi
+printf '\n  quorvel / true = %s (<= 1.3 %s; aim 1.2 %s)' "$ratio" "$verdict" "$aim"
+if ((${#startup[@]} > 2)); then
+    printf '   quorvel / static no-op = %s' "$(quotient "${startup[0]}" "${startup[2]}")"
+fi
+measure "$quorvel" "$typical"
+judge_memory "$rss" 0
+printf '\n  %s\n\n' "$memory"
+
+# --- Throughput: files per second over the bundled samples. -----------------
+paths=$work/paths
+for ((i = 0; i < 250; ++i)); do printf '%s\n' "$root"/data/*.mkv "$root"/data/*.webm; done > "$paths"
+files=$(wc -l < "$paths")
+cores=$(nproc)
+echo "throughput: $files paths (the bundled samples over and over), xargs -n 1, output to /dev/null (no target)"
+largest=0
+for parallel in 1 "$cores"; do
+    measure xargs -d '\n' -P "$parallel" -n 1 "$quorvel" < "$paths"
+    if ((rss > largest)); then largest=$rss; fi
+    printf '  %d process(es) at a time: %s s = %s files/s\n' "$parallel" "$(seconds "$elapsed")" \
+        "$(awk -v f="$files" -v t="$elapsed" 'BEGIN { printf "%.0f", f * 1e6 / t }')"
+done
+judge_memory "$largest" 0
+echo "  largest run: $memory"
+echo
+
 if ((failures == 0)); then
     echo "all figures meet their targets"
 else
