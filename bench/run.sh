@@ -34,7 +34,7 @@ if (($# >= 1)); then
 else
     require cmake cmake
     require c++ g++
-    cmake -S "$root" -B "$root/build-bench" -DCMAKE_BUILD_TYPE=Release -DQUORVEL_TESTS=OFF > /dev/null
+    cmake -S "$root" -B "$root/build-bench" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF > /dev/null
     cmake --build "$root/build-bench" -j2 --target quorvel > /dev/null
     quorvel=$root/build-bench/quorvel
 fi
