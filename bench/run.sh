@@ -160,9 +160,14 @@ def seekhead_chain(count):
         heads.append(element(SEEKHEAD, body))
     return b"".join(heads)
 
+def open_ebml_header():
+    """An EBML header of unknown size without a DocType: the search for the
+    DocType then goes on through whatever follows."""
+    return bytes.fromhex("1A45DFA3") + UNKNOWN + element("4286", b"\x01")
+
 def scan(out, count):
     # Every 0x41 starts an unknown two-byte ID with a valid size.
-    out.write(ebml_header())
+    out.write(open_ebml_header())
     repeat(out, b"A", 256 * MIB)
 
 def nested(out, count):
@@ -191,7 +196,7 @@ def text(out, count):
 def unknown_headers(out, count):
     # A 4-byte ID no table holds with four bytes of content; the content
     # reads as another unknown header that ends where the next one starts.
-    out.write(ebml_header())
+    out.write(open_ebml_header())
     repeat(out, bytes.fromhex("10202020") + size(4) + b"    ", 256 * MIB)
 
 def seek_ids(out, count):
