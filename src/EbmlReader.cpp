@@ -82,7 +82,7 @@ std::uint8_t EbmlReader::ResetByte(const std::uint8_t byte) {
 }
 
 bool EbmlReader::isLengthKnown(const std::uint8_t* sizeBytes) const {
-    const auto length = static_cast<std::uint64_t>(element.sizeLength);
+    const auto length = static_cast<std::uint64_t>(static_cast<std::uint8_t>(element.sizeLength));
     std::array<std::uint8_t, 8> allOnes{};
     std::fill(allOnes.begin(), allOnes.end(), 0xFF);
     ByteUtilities::shiftRightBitsOnBytes(allOnes.data(), length, element.sizeLength);
@@ -118,9 +118,7 @@ bool EbmlReader::ProcessEbmlCorrectSizeLength(const bool skipContent, const std:
         // a load (inside the file, at most the load limit, else the read ends
         // as at the end of the file), but its bytes are never used, so they
         // are stepped over too rather than copied.
-        if (element.id == Ebml::VOID_ELEMENT) {
-            cursor.skip(element.size);
-        } else if (loadable(element.size)) {
+        if (element.id == Ebml::VOID_ELEMENT || loadable(element.size)) {
             cursor.skip(element.size);
         } else {
             cursor.seek(cursor.end());

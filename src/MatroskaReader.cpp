@@ -177,10 +177,10 @@ int MatroskaReader::discoverFileType() {
     if (discoverEbmlFileType(docType) != 1) {
         return 0;
     }
-    if (docType.compare("matroska") == 0) {
+    if (docType == "matroska") {
         return 3;
     }
-    if (docType.compare("webm") == 0) {
+    if (docType == "webm") {
         return 4;
     }
     return 2;

@@ -14,7 +14,7 @@ Quorvel::~Quorvel() {
     }
 }
 
-bool Quorvel::OpenFile(std::string path) {
+bool Quorvel::OpenFile(std::string path) {  // NOLINT(performance-unnecessary-value-param)
     std::error_code error;
     if (path.empty() || !std::filesystem::is_regular_file(std::filesystem::status(path, error)) || error) {
         inputFile.setstate(std::ios_base::failbit);

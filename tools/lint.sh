@@ -26,12 +26,9 @@ printf '%s\n' "${sources[@]}" | xargs -P 2 -n 1 clang-tidy -p "$build" --quiet >
 grep -v '^[0-9]* warnings\? generated\.$' "$log" || true
 
 echo "lint: cppcheck"
-# Known finding waiting for its fix (then drop the --suppress): the Opened
-# test helper in EbmlReader_test.cpp takes its trace text by value.
 cppcheck --enable=warning,performance,portability --library=googletest --inline-suppr --error-exitcode=1 \
     --std=c++17 --language=c++ --quiet -j 2 \
-    --suppress=passedByValue:tests/EbmlReader_test.cpp \
-    -I src -I tests -DQUORVEL_BINARY='"quorvel"' -DQUORVEL_DATA_DIR='"data"' \
+    -I src -I tests -DQUORVEL_BINARY='"quorvel"' -DQUORVEL_DATA_DIR='"data"' -DQUORVEL_FUZZ_DIR='"fuzz"' \
     src tests fuzz || status=1
 
 if ((status == 0)); then
