@@ -60,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, const std::size_
     DiscardBuffer discard;
     std::streambuf* const previous = std::cout.rdbuf(&discard);
     {
-        Quorvel quorvel;
+        // Half the inputs are written as for a terminal, so that the text escaping is fuzzed as well.
+        Quorvel quorvel(size > 0 && (data[size - 1] & 1) != 0);
         if (quorvel.OpenFile(path)) {
             quorvel.Process();
         }
