@@ -533,7 +533,7 @@ echo
 # --- Scan: the DocType search walks 256 MiB of unknown headers. -------------
 generate scan
 bytes=$(stat -c %s "$input")
-echo "scan: $bytes bytes (EBML header without DocType, then 0x41 bytes)"
+echo "scan: $bytes bytes (EBML header of unknown size without DocType, then 0x41 bytes)"
 check_output $'Unknown EBML File\n'
 cat "$input" > /dev/null   # read once, so that the timed runs find it cached
 cat_time=$work/cat.times
