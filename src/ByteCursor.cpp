@@ -59,9 +59,10 @@ void ByteCursor::skip(const std::uint64_t count) {
         buffer.pubseekoff(static_cast<std::streamoff>(count), std::ios_base::cur, std::ios_base::in);
         return;
     }
-    const std::uint64_t left = remaining();
-    if (count >= left) {
-        seek(end());
+    const std::uint64_t here = position();
+    const std::uint64_t last = endFrom(here);
+    if (here >= last || count >= last - here) {
+        seek(last);
     } else {
         buffer.pubseekoff(static_cast<std::streamoff>(count), std::ios_base::cur, std::ios_base::in);
     }
@@ -120,7 +121,10 @@ void ByteCursor::seek(const std::uint64_t target) {
 }
 
 std::uint64_t ByteCursor::end() {
-    const std::uint64_t here = position();
+    return endFrom(position());
+}
+
+std::uint64_t ByteCursor::endFrom(const std::uint64_t here) {
     const std::streamoff last = buffer.pubseekoff(0, std::ios_base::end, std::ios_base::in);
     seek(here);
     return last < 0 ? here : static_cast<std::uint64_t>(last);
@@ -132,6 +136,6 @@ std::uint64_t ByteCursor::atHand() {
 
 std::uint64_t ByteCursor::remaining() {
     const std::uint64_t here = position();
-    const std::uint64_t last = end();
+    const std::uint64_t last = endFrom(here);
     return here < last ? last - here : 0;
 }

@@ -61,6 +61,9 @@ public:
 private:
     using traits = std::streambuf::traits_type;
 
+    // The end, asked from the position `here`, where the cursor is left.
+    std::uint64_t endFrom(std::uint64_t here);
+
     std::streambuf& buffer;
 };
 

@@ -39,6 +39,12 @@ constexpr std::size_t PRELUDE_CHUNK = 16 * 1024;
 // buffer, and hex text is three times the size of its bytes.
 constexpr std::uint64_t OUTPUT_PIECE = 256;
 
+// EBML text ends at its first zero byte; what follows is left-over bytes.
+std::uint64_t textLength(const std::uint8_t* bytes, const std::uint64_t size) {
+    const auto* zero = size > 0 ? static_cast<const std::uint8_t*>(std::memchr(bytes, 0, size)) : nullptr;
+    return zero != nullptr ? static_cast<std::uint64_t>(zero - bytes) : size;
+}
+
 }  // namespace
 
 void EbmlReader::create_ebml_dict() {
@@ -291,10 +297,8 @@ int EbmlReader::discoverEbmlFileType(std::string& docType) {
     docType.clear();
     while (ProcessEbml(false, READ, headerEnd) && cursor.position() <= headerEnd && element.info.level != 0) {
         if (element.id == Ebml::DOC_TYPE) {
-            // A DocType, like any EBML string, ends at its first zero byte.
-            const auto* bytes = reinterpret_cast<const char*>(element.data.get());
-            const auto* zero = static_cast<const char*>(std::memchr(bytes, 0, element.size));
-            docType.assign(bytes, zero != nullptr ? static_cast<std::size_t>(zero - bytes) : element.size);
+            const std::uint8_t* const bytes = element.data.get();
+            docType.assign(reinterpret_cast<const char*>(bytes), textLength(bytes, element.size));
             break;
         }
     }
@@ -347,12 +351,9 @@ void EbmlReader::displayCurrentElementInformation() {
             }
             break;
         case UTF8:
-        case STRING: {
-            // Text ends at its first zero byte; what follows is left-over bytes.
-            const auto* zero = size > 0 ? static_cast<const std::uint8_t*>(std::memchr(bytes, 0, size)) : nullptr;
-            appendText(bytes, zero != nullptr ? static_cast<std::uint64_t>(zero - bytes) : size);
+        case STRING:
+            appendText(bytes, textLength(bytes, size));
             break;
-        }
         default:
             break;
     }

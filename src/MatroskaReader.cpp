@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <iterator>
 #include <iostream>
 
 #include "ByteUtilities.h"
@@ -14,8 +13,6 @@ namespace {
 constexpr std::uint32_t SEEK = 0x4DBB;
 constexpr std::uint32_t SEEK_ID = 0x53AB;
 constexpr std::uint32_t SEEK_POSITION = 0x53AC;
-// The SeekHead ID as stored, first byte first.
-constexpr std::uint8_t SEEKHEAD_ID_BYTES[] = {0x11, 0x4D, 0x9B, 0x74};
 
 constexpr ElementTableRow MATROSKA_TABLE[] = {
     {Matroska::SEGMENT, "SEGMENT", 0, MASTER},
@@ -209,16 +206,7 @@ bool MatroskaReader::getSeekData(SeekIndex& index, SeekHeadChain& chain) {
     if (seekId == Matroska::TRACKS) {
         index.emplace(seekId, seekPosition);
     }
-    if (seekId != Matroska::SEEKHEAD) {
-        return false;
-    }
-    const std::uint64_t returnPosition = cursor.position();
-    if (followsSeekHeadAt(chain, targetOf(chain, seekPosition))) {
-        chain.returnPositions.push_back(returnPosition);
-        return true;
-    }
-    cursor.seek(returnPosition);
-    return false;
+    return seekId == Matroska::SEEKHEAD && followsSeekHeadAt(chain, targetOf(chain, seekPosition));
 }
 
 std::uint64_t MatroskaReader::targetOf(const SeekHeadChain& chain, const std::uint64_t seekPosition) {
@@ -239,19 +227,20 @@ bool MatroskaReader::followsSeekHeadAt(SeekHeadChain& chain, const std::uint64_t
     chain.lookedAt.push_back(target);
     // The header must be right at the target: bytes passed over in front of
     // it would mean that the entry points somewhere else.
+    const std::uint64_t returnPosition = cursor.position();
     cursor.seek(target);
-    std::array<std::uint8_t, sizeof SEEKHEAD_ID_BYTES> idBytes{};
-    if (!cursor.read(idBytes.data(), idBytes.size()) ||
-        !std::equal(idBytes.begin(), idBytes.end(), std::begin(SEEKHEAD_ID_BYTES))) {
-        return false;
-    }
+    std::array<std::uint8_t, 8> field{};
     std::uint8_t firstSizeByte = 0;
-    std::array<std::uint8_t, 8> sizeField{};
-    const int sizeLength = ReadOneByteForLength(firstSizeByte, SIZE_LENGTH);
-    if (sizeLength < 0 || !cursor.read(sizeField.data(), static_cast<std::uint64_t>(sizeLength))) {
-        return false;
+    const bool seekHead = cursor.read(field.data(), 4) &&
+                          ByteUtilities::bytesTo<unsigned int>(field.data(), 4, false) == Matroska::SEEKHEAD;
+    const int sizeLength = seekHead ? ReadOneByteForLength(firstSizeByte, SIZE_LENGTH) : -1;
+    if (sizeLength > 0 && cursor.read(field.data(), static_cast<std::uint64_t>(sizeLength)) &&
+        ProcessEbml(false, READ) && element.id == SEEK) {
+        chain.returnPositions.push_back(returnPosition);
+        return true;
     }
-    return ProcessEbml(false, READ) && element.id == SEEK;
+    cursor.seek(returnPosition);
+    return false;
 }
 
 void MatroskaReader::ListSeekPositions(SeekIndex& index, SeekHeadChain& chain) {

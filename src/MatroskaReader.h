@@ -93,7 +93,8 @@ private:
     // Looks at `target` for a SeekHead to follow, when the target is new and
     // the looks are not used up: its header must start exactly there and the
     // first element after it must be a Seek. True with the stream at that
-    // Seek's first child; false with the stream anywhere.
+    // Seek's first child and the place to come back to on `chain`; false with
+    // the stream where it was.
     bool followsSeekHeadAt(SeekHeadChain& chain, std::uint64_t target);
     // From the stream's position in the Segment, walks to the Segment's
     // Tracks and lists it, or says that there is none.
