@@ -59,15 +59,4 @@ TEST(ByteCursor, MovesReadsAndRunsStopAtTheEndAndNeverWrap) {
     }
 }
 
-TEST(ByteCursor, WhatRemains) {
-    std::stringbuf memory("0123456789", std::ios_base::in);
-    ByteCursor cursor(memory);
-    cursor.seek(3);
-    EXPECT_EQ(std::make_tuple(cursor.end(), cursor.remaining(), cursor.position()), std::make_tuple(10, 7, 3));
-    EXPECT_LE(cursor.atHand(), cursor.remaining());
-    char text[16] = {};
-    EXPECT_EQ(cursor.readUpTo(text, sizeof text), 7U);
-    EXPECT_EQ(std::string(text), "3456789");
-}
-
 }  // namespace

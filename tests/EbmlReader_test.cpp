@@ -74,49 +74,4 @@ TEST(EbmlReader, ProcessEbmlDecodesResynchronisesStepsOutAndLoadsWithinLimits) {
     }
 }
 
-TEST(EbmlReader, PreludeAndDocType) {
-    // The prelude and where its scan ends, then the DocType ("-": no EBML header, result 0) and where its search ends.
-    struct Row { Bytes prelude; Bytes ebml; std::string text; std::string docType; };
-    const Bytes version = element(0x4286, "\x01"), x(16384, 'x');
-    const Row rows[] = {
-        {"hello", webm, "hello", "webm"}, {"A\0B"s, webm, "A", "webm"}, {"", "", "", "-"},
-        {"\xFF\r\n\0def"s, "", "\xFF\r\n", "-"}, {x + "\0"s + x, webm, x, "webm"},  // past one 16 KiB read
-        {"", test::ebmlHeader("matroska\0"s), "", "matroska"}, {"", test::ebmlHeader(""), "", ""},
-        {"", master(HEADER, {voidElement, element(DOC_TYPE, "webm"), version}), "", "webm"},  // odd order
-        {"", "\x1A\0\0\0\x80"s + master(SEGMENT, {}) + webm, "", "-"}};  // an unknown ID at the first 0x1A byte
-    for (const Row& row : rows) {
-        Opened o("row " + std::to_string(&row - rows), row.prelude + row.ebml);
-        o.in.seekg(static_cast<std::streamoff>(row.prelude.size() + row.ebml.size()) / 2);  // scans start over at 0
-        std::string docType = "-", text = o.reader.readInitialAsciiText();
-        EXPECT_EQ(std::tuple(text, o.at()), std::tuple(row.text, row.prelude.size()));
-        const int result = o.reader.discoverEbmlFileType(docType);
-        EXPECT_EQ(std::tuple(result, docType), std::tuple(row.docType != "-", row.docType));
-    }
-}
-
-TEST(EbmlReader, DisplayWritesOneLinePerType) {
-    using Row = std::pair<Bytes, std::string>;
-    const auto freq = [](const Bytes& v, const std::string& t) {
-        return Row{element(0xB5, v), "\t\t\t\tSampling Frequency " + t + "\n"};
-    };
-    const auto offset = [](const Bytes& v, const std::string& t) {
-        return Row{element(0x537F, v), "\t\t\tTrackOffset " + t + "\n"};
-    };
-    const auto bin = [](const Bytes& v, const std::string& t) {
-        return Row{element(0x63A2, v), "\t\t\tCodec Private " + t + "\n\n"};
-    };
-    const Row rows[] = {
-        {trackNumber1, "\t\t\tTrack Number 1\n"}, {master(SEGMENT, {}), "SEGMENT \n"}, bin("", ""),
-        {element(0x86, "ab\0cd"s), "\t\t\tCodec Id ab\n"}, {element(0x536E, "ab\0cd"s), "\t\t\tName ab\n"},
-        bin("\x01\x4D\x40\x1F", "01:4D:40:1F"), freq("\x47\x3B\x80\0"s, "48000"), freq("\xFF\xC0\0\0"s, "-nan"),
-        freq("\x40\xE7\x70\0\0\0\0\0"s, "48000"), offset("\xFF\xFE", "-2"), offset("\x7F", "127"),
-        offset("\x80", "-128"), offset(Bytes(8, '\xFF'), "-1"), offset("\x80\0\0\0\0\0\0"s, "-36028797018963968")};
-    for (const Row& row : rows) {
-        Opened o(row.second, row.first);
-        const test::CoutCapture capture;
-        if (o.reader.ProcessEbml(false, READ)) o.reader.displayCurrentElementInformation();
-        EXPECT_EQ(capture.text(), row.second);
-    }
-}
-
 }  // namespace

@@ -11,6 +11,7 @@
 
 namespace {
 
+using namespace std::string_literals;
 using test::Bytes, test::element, test::id, test::master, test::uint, test::unknownSizeMaster;
 
 constexpr std::uint32_t SEGMENT = 0x18538067, SEEKHEAD = 0x114D9B74, SEEK = 0x4DBB, SEEK_ID = 0x53AB,
@@ -73,12 +74,16 @@ TEST(MatroskaReaderEndToEnd, BuiltFilesListExactlyTheirTracks) {
         element(TRACK_NUMBER, uint(1)), element(0x73C5, uint(4660)), element(0x83, uint(1)), element(CODEC_ID, "V_VP8"),
         master(0xE0, {element(0xB0, uint(320)), element(0xBA, uint(240))})})});
     // Every value type, in an unknown-size Track Entry and a sized one; unknown 0x6E5B's content is a Track Number.
+    // Signed values of 1, 7 and 8 bytes; text cut at a zero byte; an empty binary; a NaN; a level-0 element.
     const Bytes allTypes = master(TRACKS, {
         unknownSizeMaster(TRACK_ENTRY, {element(TRACK_NUMBER, uint(1)), element(0x537F, uint(0xFFFE, 2)),
             element(0x6E5B, element(TRACK_NUMBER, uint(7))), element(0x23314F, uint(0x3F800000)),
             element(0x536E, "Vidéo"), element(0x63A2, uint(0x014D401F, 4))}),
         master(TRACK_ENTRY, {element(TRACK_NUMBER, uint(2)), element(0x22B59C, "ger"), master(0xE1, {
-            element(0xB5, uint(0x40E7700000000000)), element(0x78B5, uint(0x473B8000)), element(0x9F, uint(2))})})});
+            element(0xB5, uint(0x40E7700000000000)), element(0x78B5, uint(0x473B8000)), element(0x9F, uint(2)),
+            element(0xB5, uint(0xFFC00000))}), element(0x537F, "\x7F"), element(0x537F, "\x80"),
+            element(0x537F, uint(1ull << 55, 7)), element(0x537F, Bytes(8, '\xFF')), element(CODEC_ID, "ab\0cd"s),
+            element(0x536E, "ab\0cd"s), element(0x63A2, "")}), master(SEGMENT, {})});
     const Bytes cutTracks = id(TRACKS) + test::size(entry.size() - 2, 1) + entry;  // Codec Id runs past its end
     const Bytes front = master(SEEKHEAD, {seek(SEEKHEAD, at(2))}), full = tracksAt(3);
     const auto frontWith = [](const Bytes& entries) { return element(SEEKHEAD, entries + seek(SEEKHEAD, at(2))); };
@@ -95,7 +100,9 @@ TEST(MatroskaReaderEndToEnd, BuiltFilesListExactlyTheirTracks) {
          mkv + trackOne + "\t\t\tTrackOffset -2\n\t\t\tTrack Number 7\n\t\t\tTrack Timecode Scale 1\n"
                "\t\t\tName Vidéo\n\t\t\tCodec Private 01:4D:40:1F\n\n\t\tTrack Entry \n\t\t\tTrack Number 2\n"
                "\t\t\tLanguage ger\n\t\t\tAudio \n\t\t\t\tSampling Frequency 48000\n"
-               "\t\t\t\tOutput sampling Frequency 48000\n\t\t\t\tChannels 2\n"},
+               "\t\t\t\tOutput sampling Frequency 48000\n\t\t\t\tChannels 2\n\t\t\t\tSampling Frequency -nan\n"
+               "\t\t\tTrackOffset 127\n\t\t\tTrackOffset -128\n\t\t\tTrackOffset -36028797018963968\n"
+               "\t\t\tTrackOffset -1\n\t\t\tCodec Id ab\n\t\t\tName ab\n\t\t\tCodec Private \n\nSEGMENT \n"},
         {"SeekHead after Info, Void in front of Tracks", matroska({info, tracksAt(3), element(VOID, "xy"), tracks}),
          mkv + manual + found + listing},
         {"Void first inside the SeekHead, duplicate Tracks entries: the first wins and is not at Tracks",

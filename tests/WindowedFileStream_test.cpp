@@ -36,14 +36,4 @@ TEST(WindowedFileStream, AgreesWithAPlainStream) {
     }
 }
 
-TEST(WindowedFileStream, PastTheEndAndMissingFile) {  // unlike a string stream, a file stream may go past its end
-    const test::TempFile file("abc");
-    WindowedFileStream stream(2), missing;
-    stream.open(file.path);
-    missing.open(file.dir + "/missing");
-    EXPECT_TRUE(stream.good() && missing.fail() && !missing.is_open());
-    EXPECT_TRUE(stream.seekg(1000).tellg() == 1000 && stream.peek() == EOF && stream.eof() && !stream.fail());
-    EXPECT_EQ(stream.seekg(2).get(), 'c');  // seekg clears the end-of-file flag
-}
-
 }  // namespace
