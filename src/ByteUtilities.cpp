@@ -110,14 +110,20 @@ T ByteUtilities::bytesTo(const std::uint8_t* bytes, const bool littleEndian) {
     return bytesTo<T>(bytes, static_cast<std::uint8_t>(sizeof(T)), littleEndian);
 }
 
+// std::int64_t and std::uint64_t are long and unsigned long on some systems,
+// long long and unsigned long long on others: all four are here.
 template unsigned int ByteUtilities::bytesTo<unsigned int>(const std::uint8_t*, std::uint8_t, bool);
 template long ByteUtilities::bytesTo<long>(const std::uint8_t*, std::uint8_t, bool);
 template unsigned long ByteUtilities::bytesTo<unsigned long>(const std::uint8_t*, std::uint8_t, bool);
+template long long ByteUtilities::bytesTo<long long>(const std::uint8_t*, std::uint8_t, bool);
+template unsigned long long ByteUtilities::bytesTo<unsigned long long>(const std::uint8_t*, std::uint8_t, bool);
 template float ByteUtilities::bytesTo<float>(const std::uint8_t*, std::uint8_t, bool);
 template double ByteUtilities::bytesTo<double>(const std::uint8_t*, std::uint8_t, bool);
 template unsigned int ByteUtilities::bytesTo<unsigned int>(const std::uint8_t*, bool);
 template long ByteUtilities::bytesTo<long>(const std::uint8_t*, bool);
 template unsigned long ByteUtilities::bytesTo<unsigned long>(const std::uint8_t*, bool);
+template long long ByteUtilities::bytesTo<long long>(const std::uint8_t*, bool);
+template unsigned long long ByteUtilities::bytesTo<unsigned long long>(const std::uint8_t*, bool);
 template float ByteUtilities::bytesTo<float>(const std::uint8_t*, bool);
 template double ByteUtilities::bytesTo<double>(const std::uint8_t*, bool);
 

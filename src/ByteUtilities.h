@@ -11,7 +11,9 @@ public:
     ByteUtilities() = delete;
 
     // The value of `length` bytes, most significant first unless `littleEndian`.
-    // Defined for unsigned int, long, unsigned long, float and double. The bytes
+    // Defined for unsigned int, long, unsigned long, long long, unsigned long
+    // long (so for std::int64_t and std::uint64_t everywhere), float and
+    // double; long is only 32 bits wide on some systems. The bytes
     // fill the low-order end of T without sign extension; float and double take
     // them as their IEEE 754 bit pattern. A length of 0 (or a host of unknown
     // byte order) gives zero. A run longer than T gives its last sizeof(T) bytes

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -115,7 +116,7 @@ bool EbmlReader::ProcessEbmlCorrectSizeLength(const bool skipContent, const std:
         return false;
     }
     sizeBytes[0] = ResetByte(firstSizeByte);
-    element.size = ByteUtilities::bytesTo<unsigned long>(sizeBytes.data(), static_cast<std::uint8_t>(element.sizeLength),
+    element.size = ByteUtilities::bytesTo<std::uint64_t>(sizeBytes.data(), static_cast<std::uint8_t>(element.sizeLength),
                                                          false);
 
     if (globalDict.find(element.id) != globalDict.end()) {
@@ -330,15 +331,15 @@ void EbmlReader::displayCurrentElementInformation() {
             line += '\n';
             break;
         case SIGNED_INTEGER: {
-            long value = ByteUtilities::bytesTo<long>(bytes, length, false);
+            std::int64_t value = ByteUtilities::bytesTo<std::int64_t>(bytes, length, false);
             if (size >= 1 && size <= 7 && (bytes[0] & 0x80) != 0) {
-                value = static_cast<long>(static_cast<unsigned long>(value) | (~0ul << (8 * size)));
+                value = static_cast<std::int64_t>(static_cast<std::uint64_t>(value) | (~std::uint64_t{0} << (8 * size)));
             }
             line.append(number.data(), std::to_chars(number.data(), number.data() + number.size(), value).ptr);
             break;
         }
         case UNSIGNED_INTEGER: {
-            const unsigned long value = ByteUtilities::bytesTo<unsigned long>(bytes, length, false);
+            const std::uint64_t value = ByteUtilities::bytesTo<std::uint64_t>(bytes, length, false);
             line.append(number.data(), std::to_chars(number.data(), number.data() + number.size(), value).ptr);
             break;
         }
@@ -382,6 +383,13 @@ void EbmlReader::appendText(const std::uint8_t* text, const std::uint64_t length
 }
 
 void EbmlReader::appendFloat(const double value) {
+    // The C libraries differ on infinities and NaNs; these are the words the
+    // tool has always printed.
+    if (std::isnan(value) || std::isinf(value)) {
+        line += std::signbit(value) ? "-" : "";
+        line += std::isnan(value) ? "nan" : "inf";
+        return;
+    }
     std::array<char, 32> text{};
     const int written = std::snprintf(text.data(), text.size(), "%g", value);
     line.append(text.data(), static_cast<std::size_t>(std::clamp(written, 0, static_cast<int>(text.size()) - 1)));

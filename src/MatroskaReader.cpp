@@ -190,7 +190,7 @@ std::uint64_t MatroskaReader::getSeekPosition() {
     if (element.id != SEEK_POSITION) {
         return 0;
     }
-    return ByteUtilities::bytesTo<unsigned long>(element.data.get(), static_cast<std::uint8_t>(element.size & 0xFF),
+    return ByteUtilities::bytesTo<std::uint64_t>(element.data.get(), static_cast<std::uint8_t>(element.size & 0xFF),
                                                  false);
 }
 

@@ -30,7 +30,7 @@ constexpr std::uint32_t FRAME_RATE = 0x2383E3;
 
 // Element ID named by a Seek entry to its position, relative to the Segment's
 // first data byte. The first entry read for an ID wins.
-using SeekIndex = std::map<unsigned int, unsigned long>;
+using SeekIndex = std::map<std::uint32_t, std::uint64_t>;
 
 // What one SeekHead search carries besides the index: where the Segment's
 // data starts (the origin of every position), where the file ends, the

@@ -4,6 +4,8 @@
 #include <iostream>
 #include <system_error>
 
+#include "Platform.h"
+
 Quorvel::Quorvel(const bool outputIsTerminal) : matroskaReader(inputFile) {
     matroskaReader.textForTerminal = outputIsTerminal;
 }
@@ -16,11 +18,12 @@ Quorvel::~Quorvel() {
 
 bool Quorvel::OpenFile(std::string path) {  // NOLINT(performance-unnecessary-value-param)
     std::error_code error;
-    if (path.empty() || !std::filesystem::is_regular_file(std::filesystem::status(path, error)) || error) {
+    const std::filesystem::path file = Platform::pathOf(path);
+    if (path.empty() || !std::filesystem::is_regular_file(std::filesystem::status(file, error)) || error) {
         inputFile.setstate(std::ios_base::failbit);
         return false;
     }
-    inputFile.open(path);
+    inputFile.open(file);
     return inputFile.is_open();
 }
 

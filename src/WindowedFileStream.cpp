@@ -14,7 +14,7 @@ WindowedFileBuffer::WindowedFileBuffer(const std::size_t windowSize) : window(st
     setg(window.data(), window.data(), window.data());
 }
 
-bool WindowedFileBuffer::open(const std::string& path) {
+bool WindowedFileBuffer::open(const std::filesystem::path& path) {
     if (file.is_open()) {
         return false;
     }
@@ -174,7 +174,7 @@ WindowedFileStream::WindowedFileStream(const std::size_t windowSize) : std::istr
     init(&buffer);
 }
 
-void WindowedFileStream::open(const std::string& path) {
+void WindowedFileStream::open(const std::filesystem::path& path) {
     if (buffer.open(path)) {
         clear();
     } else {

@@ -3,10 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <istream>
 #include <streambuf>
-#include <string>
 #include <vector>
 
 // A read-only stream buffer that holds one window of the file and the file
@@ -24,7 +24,7 @@ public:
     WindowedFileBuffer& operator=(const WindowedFileBuffer&) = delete;
 
     // Opens `path` read-only in binary mode; false when it cannot be read.
-    bool open(const std::string& path);
+    bool open(const std::filesystem::path& path);
     bool is_open() const { return file.is_open(); }
     // False when the file was not open or its close failed.
     bool close();
@@ -61,7 +61,7 @@ public:
 
     // Opens read-only in binary mode. On failure the failbit is set; on
     // success the state flags are cleared.
-    void open(const std::string& path);
+    void open(const std::filesystem::path& path);
     bool is_open() const { return buffer.is_open(); }
     // Sets the failbit when the close fails.
     void close();
