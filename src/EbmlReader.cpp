@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iostream>
 #include <limits>
+#include <vector>
 
 #include "ByteUtilities.h"
 
@@ -35,7 +36,8 @@ constexpr ElementTableRow HEADER_TABLE[] = {
     {0x4285, "DocTypeReadVersion", 1, UNSIGNED_INTEGER},
 };
 
-constexpr std::size_t PRELUDE_CHUNK = 16 * 1024;
+// At least the input window, so that a chunk is read straight from the file.
+constexpr std::size_t PRELUDE_CHUNK = 64 * 1024;
 // Long values go out in pieces: a large write would bypass the output
 // buffer, and hex text is three times the size of its bytes.
 constexpr std::uint64_t OUTPUT_PIECE = 256;
@@ -242,15 +244,15 @@ void EbmlReader::stepOut() {
 
 // ---- prelude and DocType --------------------------------------------------
 
-void EbmlReader::scanPrelude(std::string* text) {
-    // First find where the prelude stops and where its text ends, then read
-    // the text in one go into a string of exactly its length: a file of
-    // gigabytes without a 0x1A byte costs only the text that is returned.
+void EbmlReader::readInitialAsciiText(const char* lead) {
+    // The text goes out piece by piece as it is read, so a file of gigabytes
+    // without a 0x1A byte (a log given by mistake) costs one chunk of memory.
     cursor.seek(0);
-    std::array<char, PRELUDE_CHUNK> chunk{};
+    std::vector<char> chunk(PRELUDE_CHUNK);
     std::uint64_t scanned = 0;
-    std::uint64_t textLength = 0;
-    bool textEnded = false;
+    bool textEnded = lead == nullptr;
+    bool textStarted = false;
+    std::string carry;
     for (;;) {
         const std::size_t got = cursor.readUpTo(chunk.data(), chunk.size());
         const char* const begin = chunk.data();
@@ -258,30 +260,27 @@ void EbmlReader::scanPrelude(std::string* text) {
         const std::size_t preludeBytes = stop != nullptr ? static_cast<std::size_t>(stop - begin) : got;
         if (!textEnded) {
             const auto* zero = static_cast<const char*>(std::memchr(begin, 0, preludeBytes));
-            textLength += zero != nullptr ? static_cast<std::size_t>(zero - begin) : preludeBytes;
-            textEnded = zero != nullptr;
+            const std::size_t textBytes = zero != nullptr ? static_cast<std::size_t>(zero - begin) : preludeBytes;
+            textEnded = zero != nullptr || stop != nullptr || got < chunk.size();
+            if (textBytes > 0 && !textStarted) {
+                line += lead;
+                textStarted = true;
+            }
+            if (textStarted) {
+                appendText(reinterpret_cast<const std::uint8_t*>(begin), textBytes, carry, textEnded);
+                writeLine();
+            }
         }
         scanned += preludeBytes;
         if (stop != nullptr || got < chunk.size()) {
             break;
         }
     }
-    if (text != nullptr && textLength > 0) {
-        cursor.seek(0);
-        text->resize(static_cast<std::size_t>(textLength));
-        cursor.readUpTo(text->data(), text->size());
-    }
     cursor.seek(scanned);
 }
 
-std::string EbmlReader::readInitialAsciiText() {
-    std::string text;
-    scanPrelude(&text);
-    return text;
-}
-
 void EbmlReader::goToEbmlStart() {
-    scanPrelude(nullptr);
+    readInitialAsciiText(nullptr);
 }
 
 int EbmlReader::discoverEbmlFileType(std::string& docType) {
@@ -352,9 +351,11 @@ void EbmlReader::displayCurrentElementInformation() {
             }
             break;
         case UTF8:
-        case STRING:
-            appendText(bytes, textLength(bytes, size));
+        case STRING: {
+            std::string carry;
+            appendText(bytes, textLength(bytes, size), carry, true);
             break;
+        }
         default:
             break;
     }
@@ -362,24 +363,21 @@ void EbmlReader::displayCurrentElementInformation() {
     writeLine();
 }
 
-void EbmlReader::writeText(const std::string& text) {
-    appendText(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-    writeLine();
-}
-
-void EbmlReader::appendText(const std::uint8_t* text, const std::uint64_t length) {
-    std::string carry;
-    for (std::uint64_t done = 0; done < length; done += OUTPUT_PIECE) {
+void EbmlReader::appendText(const std::uint8_t* text, const std::uint64_t length, std::string& carry,
+                            const bool last) {
+    std::uint64_t done = 0;
+    do {
         if (done > 0) {
             writeLine();
         }
         const std::uint64_t piece = std::min(OUTPUT_PIECE, length - done);
         if (textForTerminal) {
-            line += ByteUtilities::terminalText(text + done, piece, carry, done + piece == length);
+            line += ByteUtilities::terminalText(text + done, piece, carry, last && done + piece == length);
         } else {
             line.append(reinterpret_cast<const char*>(text + done), static_cast<std::size_t>(piece));
         }
-    }
+        done += piece;
+    } while (done < length);
 }
 
 void EbmlReader::appendFloat(const double value) {

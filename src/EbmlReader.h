@@ -91,9 +91,12 @@ public:
     // holds the master again.
     void stepOut();
 
-    // The bytes in front of the first 0x1A byte of the file, cut before their
-    // first zero byte; the stream is left at that 0x1A byte (or at the end).
-    std::string readInitialAsciiText();
+    // Reads the bytes in front of the first 0x1A byte of the file and, when
+    // their text (cut before their first zero byte) is not empty, writes
+    // `lead` and the text to standard output as they are read, as text
+    // values are written; nothing with `lead` null. The stream is left at
+    // that 0x1A byte (or at the end).
+    void readInitialAsciiText(const char* lead);
     // Finds the EBML header and its DocType. Returns 0, leaving `docType`
     // alone, when the first element is no EBML header. Otherwise returns 1 with
     // `docType` holding the DocType among the header's children (up to its
@@ -102,9 +105,6 @@ public:
     // Writes the current element as one line: a TAB per level, the name, a
     // space and the value by type.
     void displayCurrentElementInformation();
-    // Writes stored text (a prelude, say) to standard output as text values
-    // are written: as stored, or made safe for a terminal.
-    void writeText(const std::string& text);
 
     // Stores the EBML header and global element table.
     static void create_ebml_dict();
@@ -148,15 +148,14 @@ private:
     // the load limit, and wholly inside the file.
     bool loadable(std::uint64_t size);
     // Appends `length` bytes of text to the line, as stored or made safe for
-    // a terminal, writing the line out between pieces.
-    void appendText(const std::uint8_t* text, std::uint64_t length);
+    // a terminal, writing the line out between pieces. `carry` holds the
+    // start of a character cut by the end of the text before, and takes the
+    // one this text cuts unless `last` says that no text follows.
+    void appendText(const std::uint8_t* text, std::uint64_t length, std::string& carry, bool last);
     // Appends `value` as the standard stream's default notation writes it.
     void appendFloat(double value);
     // Writes what `line` holds to standard output and empties it.
     void writeLine();
-    // Scans from the start of the file to the first 0x1A byte, appending the
-    // prelude to `text` when one is given.
-    void scanPrelude(std::string* text);
 
     // The element line being put together, kept to spare an allocation a line.
     std::string line;

@@ -30,11 +30,7 @@ bool Quorvel::OpenFile(std::string path) {  // NOLINT(performance-unnecessary-va
 void Quorvel::Process() {
     MatroskaReader::create_matroska_dict();
 
-    const std::string prelude = matroskaReader.readInitialAsciiText();
-    if (!prelude.empty()) {
-        std::cout << "Initial ASCII Text: ";
-        matroskaReader.writeText(prelude);
-    }
+    matroskaReader.readInitialAsciiText("Initial ASCII Text: ");
     std::cout << '\n';
 
     const int fileType = matroskaReader.discoverFileType();
