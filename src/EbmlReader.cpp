@@ -297,8 +297,14 @@ int EbmlReader::discoverEbmlFileType(std::string& docType) {
     docType.clear();
     while (ProcessEbml(false, READ, headerEnd) && cursor.position() <= headerEnd && element.info.level != 0) {
         if (element.id == Ebml::DOC_TYPE) {
-            const std::uint8_t* const bytes = element.data.get();
-            docType.assign(reinterpret_cast<const char*>(bytes), textLength(bytes, element.size));
+            // Read again straight into `docType` once the record has let go
+            // of its copy: a DocType of megabytes is then held once, not twice.
+            const std::uint64_t length = textLength(element.data.get(), element.size);
+            element.data.reset();
+            cursor.back(element.size);
+            docType.resize(static_cast<std::size_t>(length));
+            cursor.readUpTo(docType.data(), docType.size());
+            cursor.skip(element.size - length);
             break;
         }
     }
