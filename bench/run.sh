@@ -273,6 +273,10 @@ def no_doctype_large(out, count):
     out.write(ebml_header() + header(SEGMENT, GIB, 8))
     write_parts(out, [GIB])
 
+def long_doctype(out, count):
+    # A DocType of 64 MiB (the most the tool loads), without a zero byte.
+    out.write(ebml_header(b"a" * (64 * MIB)))
+
 def no_doctype_small(out, count):
     out.write(ebml_header() + element(SEGMENT, element(TRACKS, track_entry()), 8))
 
@@ -296,6 +300,7 @@ KINDS = {
     "zero-gap": zero_gap,
     "no-doctype-large": no_doctype_large,
     "no-doctype-small": no_doctype_small,
+    "long-doctype": long_doctype,
 }
 
 kind, path = sys.argv[1], sys.argv[2]
@@ -580,6 +585,8 @@ worst_case "zero bytes" 0 "$SPEED_TARGET" $'Not an EBML File\n'
 rm -f "$input"
 generate unknown-headers
 worst_case "unknown headers" 0 "$SPEED_TARGET" $'Unknown EBML File\n'
+generate long-doctype
+worst_case "DocType of 64 MiB" $((64 * MIB)) "$SPEED_TARGET" $'Unknown EBML File\n'
 rm -f "$input"
 echo
 
