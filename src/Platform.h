@@ -22,9 +22,21 @@ public:
     static std::filesystem::path pathOf(const std::string& argument);
     // Whether standard output is a terminal (on Windows, a console).
     static bool outputIsTerminal();
-    // Makes standard output take every byte as it is: no newline becomes
-    // CR LF. Call it before anything is written.
-    static void useBinaryOutput();
+
+    // While it lives, standard output takes every byte as it is: no newline
+    // becomes CR LF, and a console shows the text as UTF-8, as a terminal
+    // elsewhere does; the console gets its own code page back at the end.
+    // Made before anything is written.
+    class BinaryOutput {
+    public:
+        BinaryOutput();
+        ~BinaryOutput();
+        BinaryOutput(const BinaryOutput&) = delete;
+        BinaryOutput& operator=(const BinaryOutput&) = delete;
+
+    private:
+        unsigned int consoleCodePage = 0;  // 0: nothing to give back
+    };
 };
 
 #endif  // QUORVEL_PLATFORM_H

@@ -15,5 +15,6 @@ bool Platform::outputIsTerminal() {
     return isatty(STDOUT_FILENO) == 1;
 }
 
-// Output is binary already.
-void Platform::useBinaryOutput() {}
+// Output is binary here, and terminals take what they are given.
+Platform::BinaryOutput::BinaryOutput() = default;
+Platform::BinaryOutput::~BinaryOutput() = default;

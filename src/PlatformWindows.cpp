@@ -55,6 +55,16 @@ bool Platform::outputIsTerminal() {
     return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
-void Platform::useBinaryOutput() {
+Platform::BinaryOutput::BinaryOutput() {
     _setmode(_fileno(stdout), _O_BINARY);
+    if (outputIsTerminal()) {
+        consoleCodePage = GetConsoleOutputCP();
+        SetConsoleOutputCP(CP_UTF8);
+    }
+}
+
+Platform::BinaryOutput::~BinaryOutput() {
+    if (consoleCodePage != 0) {
+        SetConsoleOutputCP(consoleCodePage);
+    }
 }

@@ -6,7 +6,7 @@
 #include "Quorvel.h"
 
 int main(int argc, char* argv[]) {
-    Platform::useBinaryOutput();
+    const Platform::BinaryOutput output;
     // Standard output is written through the stream's own buffer and flushed
     // once, at the end: a listing of many lines costs a few large writes.
     std::ios::sync_with_stdio(false);
