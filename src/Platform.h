@@ -35,7 +35,7 @@ public:
         BinaryOutput& operator=(const BinaryOutput&) = delete;
 
     private:
-        unsigned int consoleCodePage = 0;  // 0: nothing to give back
+        [[maybe_unused]] unsigned int consoleCodePage = 0;  // Windows only; 0: nothing to give back
     };
 };
 

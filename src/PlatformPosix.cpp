@@ -15,6 +15,8 @@ bool Platform::outputIsTerminal() {
     return isatty(STDOUT_FILENO) == 1;
 }
 
-// Output is binary here, and terminals take what they are given.
+// Output is binary here, and terminals take what they are given. The
+// destructor is not defaulted: the class is the same on every system, and
+// Windows' gives something back.
 Platform::BinaryOutput::BinaryOutput() = default;
-Platform::BinaryOutput::~BinaryOutput() = default;
+Platform::BinaryOutput::~BinaryOutput() {}

@@ -15,7 +15,9 @@ cd "$root"
 build=${1:-build}
 [[ -e $build/compile_commands.json ]] || cmake -S . -B "$build" > /dev/null
 
-mapfile -t sources < <(find src tests fuzz -name '*.cpp' | sort)
+# The Windows unit needs Windows' headers: its cross build, with warnings as
+# errors, checks it instead.
+mapfile -t sources < <(find src tests fuzz -name '*.cpp' ! -name PlatformWindows.cpp | sort)
 
 status=0
 echo "lint: clang-tidy on ${#sources[@]} files"
