@@ -1,9 +1,6 @@
 #include "ByteCursor.h"
 
-#include <gtest/gtest.h>
-
 #include <functional>
-#include <sstream>
 
 #include "TestSupport.h"
 #include "WindowedFileStream.h"
@@ -12,49 +9,44 @@ namespace {
 
 using namespace std::string_literals;
 
-constexpr std::uint64_t ALL = ByteCursor::NO_LIMIT;
-
-// Each row moves a cursor over `bytes` held in memory, and over the same bytes in a file read through a window of
-// five bytes (so that moves cross refills and leave the window); then the position and the next byte (-1: the end).
+// Each row moves a cursor over `bytes` in a file read through a window of one byte and of five (so that moves cross
+// refills, leave the window and step back in front of it); then the position and the next byte (-1: the end).
 TEST(ByteCursor, MovesReadsAndRunsStopAtTheEndAndNeverWrap) {
+    constexpr std::uint64_t ALL = ByteCursor::NO_LIMIT;
     const test::Bytes digits = "0123456789abcdef", zeros(40000, '\0');
     const auto read = [](std::uint64_t count, bool result) {
-        return [count, result](ByteCursor& c) {
-            std::uint8_t bytes[16] = {};
-            EXPECT_EQ(c.read(bytes, count), result);
-        };
+        return [=](ByteCursor& c) { std::uint8_t bytes[16] = {}; EXPECT_EQ(c.read(bytes, count), result); };
     };
     const auto run = [](std::uint64_t most) { return [most](ByteCursor& c) { c.skipBytesBelow(0x10, most); }; };
-    using Move = std::function<void(ByteCursor&)>;
-    struct Row { const char* name; test::Bytes bytes; Move move; std::uint64_t at; int next; };
-    const Row rows[] = {
+    const struct { const char* name; test::Bytes bytes; std::function<void(ByteCursor&)> move; std::uint64_t at;
+                   int next; } rows[] = {
         {"skip inside", digits, [](ByteCursor& c) { c.skip(3); }, 3, '3'},
         {"skip to the end", digits, [](ByteCursor& c) { c.skip(16); }, 16, -1},
         {"skip past the end", digits, [](ByteCursor& c) { c.skip(17); }, 16, -1},
         {"skip by the largest count", digits, [](ByteCursor& c) { c.seek(9); c.skip(ALL); }, 16, -1},
-        {"seek and step back", digits, [](ByteCursor& c) { c.seek(12); c.back(5); }, 7, '7'},
+        {"seek and step back to the start", digits, [](ByteCursor& c) { c.seek(12); c.back(12); }, 0, '0'},
+        {"a step back in front of the window", digits,
+         [](ByteCursor& c) { std::uint8_t byte = 0; c.seek(12); c.peek(byte); c.back(2); }, 10, 'a'},
         {"seek beyond any offset", digits, [](ByteCursor& c) { c.seek(1ull << 63); }, 16, -1},
         {"a seek after the end lands", digits, [](ByteCursor& c) { c.seek(ALL); c.seek(2); }, 2, '2'},
         {"a header field", digits, read(2, true), 2, '2'}, {"a block", digits, read(11, true), 11, 'b'},
         {"a read that meets the end", digits.substr(0, 3), read(4, false), 3, -1},
         {"no low byte to pass", "A\0"s, run(ALL), 0, 'A'}, {"a short run", "\0\x05\x0F\x10"s, run(ALL), 3, 0x10},
-        {"a run longer than a block", zeros + "Z", run(ALL), 40000, 'Z'},
-        {"a run to the end", zeros, run(ALL), 40000, -1},
-        {"a run that ends inside a word", zeros.substr(0, 100) + "\x01\x02\xF0", run(ALL), 102, 0xF0},
+        {"a run over blocks", zeros + "Z", run(ALL), 40000, 'Z'}, {"a run to the end", zeros, run(ALL), 40000, -1},
+        {"a run that ends in a word's last byte", zeros.substr(0, 101) + "\x01\x02\xF0", run(ALL), 103, 0xF0},
         {"a run cut short in the get area", zeros, run(10), 10, 0},
         {"a run cut short in a block", zeros, run(20000), 20000, 0}};
-    for (const Row& row : rows) {
-        std::stringbuf memory(row.bytes, std::ios_base::in);
+    for (const auto& row : rows) {
         const test::TempFile file(row.bytes);
-        WindowedFileBuffer windowed(5);
-        ASSERT_TRUE(windowed.open(file.path));
-        for (std::streambuf* source : std::initializer_list<std::streambuf*>{&memory, &windowed}) {
-            ByteCursor cursor(*source);
+        for (const std::size_t window : {1, 5}) {
+            WindowedFileBuffer windowed(window);
+            ASSERT_TRUE(windowed.open(file.path));
+            ByteCursor cursor(windowed);
             row.move(cursor);
             std::uint8_t next = 0;
             const int nextByte = cursor.peek(next) ? next : -1;
             EXPECT_EQ(std::make_pair(cursor.position(), nextByte), std::make_pair(row.at, row.next))
-                << row.name << (source == &memory ? " from memory" : " from a file");
+                << row.name << ", window " << window;
         }
     }
 }
