@@ -338,7 +338,8 @@ void EbmlReader::displayCurrentElementInformation() {
         case SIGNED_INTEGER: {
             std::int64_t value = ByteUtilities::bytesTo<std::int64_t>(bytes, length, false);
             if (size >= 1 && size <= 7 && (bytes[0] & 0x80) != 0) {
-                value = static_cast<std::int64_t>(static_cast<std::uint64_t>(value) | (~std::uint64_t{0} << (8 * size)));
+                const std::uint64_t signBits = ~std::uint64_t{0} << (8 * size);
+                value = static_cast<std::int64_t>(static_cast<std::uint64_t>(value) | signBits);
             }
             line.append(number.data(), std::to_chars(number.data(), number.data() + number.size(), value).ptr);
             break;

@@ -49,14 +49,16 @@ const std::string unknown = "\nUnknown EBML File\n", webm = "\nWEBM\nSEGMENT not
 
 TEST(EndToEnd, BuiltFilesGiveExactlyTheirListing) {
     // Every value type, in an unknown-size Track Entry and a sized one; unknown 0x6E5B's content is a Track Number.
-    // Signed values of 1, 2, 7 and 8 bytes; floats of 4 and 8 bytes, a NaN and infinities; text cut at a zero byte; an empty binary.
+    // Signed values of 1, 2, 7 and 8 bytes; floats of 4 and 8 bytes, a NaN and infinities; text cut at a zero byte; an
+    // empty binary.
     const Bytes allTypes = master(TRACKS, {
         unknownSizeMaster(TRACK_ENTRY, {element(TRACK_NUMBER, uint(1)), element(0x537F, uint(0xFFFE, 2)),
             element(0x6E5B, element(TRACK_NUMBER, uint(7))), element(0x23314F, uint(0x3DFCD680)),
             element(0x536E, "Vidéo"), element(CODEC_PRIVATE, uint(0x014D401F, 4))}),
         master(TRACK_ENTRY, {element(TRACK_NUMBER, uint(2)), element(0x22B59C, "ger"), master(0xE1, {
             element(0xB5, uint(0x40E7700000000000)), element(0x78B5, uint(0x473B8000)), element(0x9F, uint(2)),
-            element(0xB5, uint(0xFFC00000)), element(0xB5, uint(0x7FF0000000000000)), element(0x78B5, uint(0xFF800000))}),
+            element(0xB5, uint(0xFFC00000)), element(0xB5, uint(0x7FF0000000000000)),
+            element(0x78B5, uint(0xFF800000))}),
             element(0x537F, "\x7F"), element(0x537F, "\x80"),
             element(0x537F, uint(1ull << 55, 7)), element(0x537F, Bytes(8, '\xFF')), element(CODEC_ID, "ab\0cd"s),
             element(0x536E, "ab\0cd"s), element(CODEC_PRIVATE, "")}), master(SEGMENT, {})});
