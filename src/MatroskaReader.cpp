@@ -269,9 +269,9 @@ bool MatroskaReader::CheckTracksFileBounds(const std::uint64_t lower, const std:
     return lower <= here && here <= upper;
 }
 
-void MatroskaReader::GetTrackInfo(const std::uint64_t tracksPosition) {
+bool MatroskaReader::GetTrackInfo(const std::uint64_t tracksPosition) {
     if (!ProcessEbml(false, READ) || element.id != Matroska::TRACKS) {
-        return;
+        return false;
     }
     // Counted from where the Tracks header really ends, so that a Void or other
     // bytes passed over in front of Tracks do not cut the listing short.
@@ -284,6 +284,7 @@ void MatroskaReader::GetTrackInfo(const std::uint64_t tracksPosition) {
             displayCurrentElementInformation();
         }
     }
+    return true;
 }
 
 void MatroskaReader::searchTracksManually() {
@@ -339,22 +340,25 @@ void MatroskaReader::goToTracks() {
     }
     chain.lookedAt.push_back(elementStart);
 
+    // Writers leave indexes that lead nowhere: an empty SeekHead, positions
+    // off by a byte, placeholders never filled in, a Void cut out after the
+    // index was written. Tracks is then still in the Segment, so an index that
+    // does not lead to it gives way to the walk; a right one costs no more
+    // than the jump.
     if (!ProcessEbml(false, READ) || element.id != SEEK) {
         std::cout << "SEEK entry not present\n";
-        return;
+    } else {
+        ListSeekPositions(index, chain);
+        const auto tracks = index.find(Matroska::TRACKS);
+        if (tracks != index.end()) {
+            const std::uint64_t tracksPosition = targetOf(chain, tracks->second);
+            cursor.seek(tracksPosition);
+            if (GetTrackInfo(tracksPosition)) {
+                return;
+            }
+        }
     }
-    ListSeekPositions(index, chain);
-
-    const auto tracks = index.find(Matroska::TRACKS);
-    if (tracks == index.end()) {
-        // A SeekHead that does not index Tracks: walk the Segment from its
-        // start, as when there is no SeekHead at all.
-        std::cout << "Searching TRACKs manually... ";
-        cursor.seek(chain.segmentDataStart);
-        searchTracksManually();
-        return;
-    }
-    const std::uint64_t tracksPosition = targetOf(chain, tracks->second);
-    cursor.seek(tracksPosition);
-    GetTrackInfo(tracksPosition);
+    std::cout << "Searching TRACKs manually... ";
+    cursor.seek(chain.segmentDataStart);
+    searchTracksManually();
 }

@@ -81,8 +81,8 @@ public:
     // With the stream in front of a Tracks element, at or after
     // `tracksPosition` with nothing known in between: writes the lines of
     // Tracks and of every element inside it, never reading past its end.
-    // Nothing if no Tracks element is read from there.
-    void GetTrackInfo(std::uint64_t tracksPosition);
+    // Nothing, and false, if no Tracks element is read from there.
+    bool GetTrackInfo(std::uint64_t tracksPosition);
     // True when lower <= the read position <= upper.
     bool CheckTracksFileBounds(std::uint64_t lower, std::uint64_t upper);
 

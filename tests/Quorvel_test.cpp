@@ -14,8 +14,9 @@ using test::Bytes, test::element, test::master, test::uint, test::unknownSizeMas
 using test::EBML_HEADER, test::DOC_TYPE, test::SEGMENT, test::SEEKHEAD, test::SEEK, test::SEEK_ID, test::INFO,
     test::TRACKS, test::TRACK_ENTRY, test::TRACK_NUMBER, test::CODEC_ID, test::CODEC_PRIVATE, test::VOID, test::CRC;
 
-// Stands for "where the Segment's child k starts" (k from 0); `segment` writes the real position in.
-std::uint64_t at(std::uint64_t k) { return 0xF0F0F0F0F0F0F000 | k; }
+// Stands for "`past` bytes after where the Segment's child k starts" (k from 0, past up to 15); `segment` writes the
+// real position in.
+std::uint64_t at(std::uint64_t k, std::uint64_t past = 0) { return 0xF0F0F0F0F0F0F000 + (past << 8) + k; }
 // The position always takes 8 bytes, so a SeekHead's size does not depend on where its entries point.
 Bytes seek(std::uint32_t target, std::uint64_t position) {
     return master(SEEK, {element(SEEK_ID, uint(target)), element(0x53AC, uint(position, 8))});
@@ -26,9 +27,10 @@ Bytes segment(const std::vector<Bytes>& children) {
     std::vector<std::uint64_t> starts;
     Bytes out;
     for (const Bytes& child : children) starts.push_back(out.size()), out += child;
-    const Bytes marker = uint(at(0), 8).substr(0, 7);
+    const Bytes marker = uint(at(0), 8).substr(0, 6);
     for (auto p = out.find(marker); p != Bytes::npos; p = out.find(marker, p + 8)) {
-        out.replace(p, 8, uint(starts.at(static_cast<std::uint8_t>(out[p + 7])), 8));
+        const std::uint64_t past = static_cast<std::uint8_t>(out[p + 6]) - 0xF0u;
+        out.replace(p, 8, uint(starts.at(static_cast<std::uint8_t>(out[p + 7])) + past, 8));
     }
     return out;
 }
@@ -119,10 +121,11 @@ TEST(EndToEnd, BuiltFilesGiveExactlyTheirListing) {
                                                                  cluster}), direct + "\tCues \n\tCluster \n"},
         // The SeekHead index: the first Tracks entry wins; no position leads out of the file.
         {"two Tracks entries after a Void: the first wins", matroska({master(SEEKHEAD, {element(VOID, "abc"),
-             seek(TRACKS, at(1)), seek(TRACKS, at(2))}), info, tracks}), mkv},
-        {"SeekHead without a Seek", matroska({master(SEEKHEAD, {info}), tracks}), mkv + "SEEK entry not present\n"},
+             seek(TRACKS, at(1)), seek(TRACKS, at(2))}), info, tracks}), walked},
+        {"SeekHead without a Seek", matroska({master(SEEKHEAD, {info}), tracks}),
+         mkv + "SEEK entry not present\n" + searching + found + listing},
         {"a Tracks position in front of the Segment", tracks + header + element(SEGMENT, wrapToTracks, 1),
-         "Initial ASCII Text: " + tracks + mkv},
+         "Initial ASCII Text: " + tracks + mkv + searching + notPlayable},
         {"a chained SeekHead in front of the Segment", inFront + header + element(SEGMENT, wrapToChain, 1),
          "Initial ASCII Text: " + inFront.substr(0, inFront.find('\0')) + mkv + searching + notPlayable},
         {"Tracks past the end of the Segment",
@@ -144,6 +147,33 @@ TEST(EndToEnd, BuiltFilesGiveExactlyTheirListing) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(test::runToolOn(c.file), test::ran(c.expected)) << c.name;
+    }
+}
+
+// Indexes that writers leave stale, in front of the Tracks they miss: Tracks is listed all the same, by the walk
+// from the Segment's start, whether the index is the SeekHead at the front or the one it chains to at the end. A
+// right index is listed with no message.
+TEST(EndToEnd, AnIndexThatLeadsNowhereGivesWayToTheWalk) {
+    const std::vector<Bytes> infoTracks = {info, tracks, cues, cluster};
+    const struct { const char* name; Bytes entries; std::vector<Bytes> children; std::string expected; } cases[] = {
+        {"an empty SeekHead", "", infoTracks, mkv + "SEEK entry not present\n" + searching + found + listing},
+        {"every position one byte past its element",
+         seek(INFO, at(1, 1)) + seek(TRACKS, at(2, 1)) + seek(0x1C53BB6B, at(3, 1)), infoTracks, walked},
+        {"positions of all ones", seek(INFO, ~0ull) + seek(TRACKS, ~0ull), infoTracks, walked},
+        {"Tracks at Info", seek(INFO, at(1)) + seek(TRACKS, at(1)), infoTracks, walked},
+        {"Tracks past the end of the file", seek(TRACKS, 1u << 20), infoTracks, walked},
+        {"a stale index and no Tracks", seek(TRACKS, at(2)), {info, cues, cluster}, mkv + searching + notPlayable},
+        {"a right index", seek(INFO, at(1)) + seek(TRACKS, at(2)), infoTracks, direct},
+    };
+    for (const auto& c : cases) {
+        std::vector<Bytes> front{element(SEEKHEAD, c.entries)}, chained{master(SEEKHEAD, {seek(SEEKHEAD, at(5))})};
+        front.insert(front.end(), c.children.begin(), c.children.end());
+        chained.insert(chained.end(), c.children.begin(), c.children.end());
+        chained.resize(5), chained.push_back(element(SEEKHEAD, c.entries));  // the chained one is always child 5
+        EXPECT_EQ(test::runToolOn(matroska(front)), test::ran(c.expected)) << c.name;
+        // An empty SeekHead at the end of a chain is not followed: the index simply holds no Tracks entry.
+        const std::string viaChain = c.entries.empty() ? walked : c.expected;
+        EXPECT_EQ(test::runToolOn(matroska(chained)), test::ran(viaChain)) << c.name << ", behind a chained SeekHead";
     }
 }
 
