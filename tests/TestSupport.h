@@ -84,24 +84,32 @@ using RunResult = std::tuple<std::string, std::string, int>;
 // What a run that writes `out`, nothing on standard error, and ends with `status` gives.
 inline RunResult ran(const std::string& out, int status = 0) { return {out, "", status}; }
 
-// Runs the built tool with `args`: its standard output, standard error and exit status. Standard output is a pipe
-// or, with `terminal`, a pseudo-terminal in raw mode (no CR added to a newline); nothing when no pseudo-terminal can
-// be opened. A run that is not over within `seconds` (one that blocks on a FIFO, say) is killed: status -1.
+// The command that runs the tool with `args`: the emulator of a cross build (qemu-user), if any, then the binary.
+inline std::vector<std::string> toolCommand(const std::vector<std::string>& args) {
+    std::vector<std::string> command{QUORVEL_COMMAND};
+    command.insert(command.end(), args.begin(), args.end());
+    return command;
+}
+
+// Runs the tool with `args`: its standard output, standard error and exit status. Standard output is a pipe or, with
+// `terminal`, a pseudo-terminal in raw mode (no CR added to a newline); nothing when no pseudo-terminal can be
+// opened. A run that is not over within `seconds` (one that blocks on a FIFO, say) is killed: status -1.
 inline std::optional<RunResult> runTool(const std::vector<std::string>& args, bool terminal, int seconds = 60) {
     int ends[2] = {-1, -1};  // read, write
     if (terminal ? openpty(&ends[0], &ends[1], nullptr, nullptr, nullptr) != 0 : pipe(ends) != 0) return std::nullopt;
     termios mode{};
     if (terminal && tcgetattr(ends[1], &mode) == 0) cfmakeraw(&mode), tcsetattr(ends[1], TCSANOW, &mode);
     const TempFile errors("");
-    std::vector<char*> argv{const_cast<char*>(QUORVEL_BINARY)};
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    std::vector<std::string> command = toolCommand(args);
+    std::vector<char*> argv;
+    for (std::string& arg : command) argv.push_back(arg.data());
     argv.push_back(nullptr);
     const pid_t child = fork();
     if (child == 0) {
         dup2(ends[1], STDOUT_FILENO);
         dup2(open(errors.path.c_str(), O_WRONLY), STDERR_FILENO);
         close(ends[0]);
-        execv(QUORVEL_BINARY, argv.data());
+        execvp(argv[0], argv.data());  // the emulator is looked for on the PATH, as CTest does
         _exit(127);
     }
     close(ends[1]);
@@ -119,6 +127,16 @@ inline std::optional<RunResult> runTool(const std::vector<std::string>& args, bo
     return RunResult{out, readFile(errors.path), WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
 }
 inline RunResult runTool(const std::vector<std::string>& args) { return *runTool(args, false); }
+// The tool's command line with `args` for a POSIX shell, each word quoted.
+inline std::string shellCommand(const std::vector<std::string>& args) {
+    std::string line;
+    for (const std::string& word : toolCommand(args)) {
+        line += " '";
+        for (const char c : word) line += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        line += "'";
+    }
+    return line;
+}
 inline RunResult runToolOn(const Bytes& contents) {
     const TempFile file(contents);
     return runTool({file.path});
