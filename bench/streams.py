@@ -79,7 +79,7 @@ def stream_beside_cat(record, bench):
     report.figure("median time of cat", cat, "us")
     limit = targets.get("ratio_to_cat")
     verdict = report.figure("time / cat", ratio, "ratio", at_most=limit)
-    print("  median of %d runs: quorvel - %s s   cat %s s   ratio %s%s" % (
+    print("  median of %d run(s): quorvel - %s s   cat %s s   ratio %s%s" % (
         targets["rounds"], seconds(tool), seconds(cat), ratio,
         " (<= %g %s)" % (limit, verdict) if limit else " (no target)"))
     print("  " + report.memory("memory", peak, targets, record.loaded))
