@@ -7,6 +7,7 @@ stopped after a timeout (GNU `timeout`), which the caller counts as a miss."""
 import json
 import os
 import re
+import signal
 import statistics
 import subprocess
 import tempfile
@@ -20,10 +21,23 @@ def median(values):
     return statistics.median(values)
 
 
+def run_bounded(command, timeout=120, **options):
+    """Runs `command` in a session of its own and returns its status; after
+    `timeout` seconds the whole session is killed and the status is 124, so
+    that no run, traced or not, can hang the bench."""
+    process = subprocess.Popen(command, start_new_session=True, **options)
+    try:
+        return process.wait(timeout)
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.wait()
+        return 124
+
+
 def time_once(command, stdin=None):
     """Wall-clock microseconds of one run of `command`."""
     start = time.perf_counter()
-    subprocess.run(command, stdin=stdin, stdout=DEVNULL)
+    run_bounded(command, stdin=stdin, stdout=DEVNULL)
     return (time.perf_counter() - start) * 1e6
 
 
@@ -43,8 +57,8 @@ def gnu_time(fmt, command, timeout, stdin=None, stdout=DEVNULL):
     with tempfile.NamedTemporaryFile("r", suffix=".time") as report:
         start = time.perf_counter()
         stop = ["timeout", str(timeout)] if timeout else []
-        status = subprocess.run(["/usr/bin/time", "-f", fmt, "-o", report.name] + stop + command,
-                                stdin=stdin, stdout=stdout).returncode
+        status = run_bounded(["/usr/bin/time", "-f", fmt, "-o", report.name] + stop + command,
+                             (timeout or 60) + 10, stdin=stdin, stdout=stdout)
         elapsed = (time.perf_counter() - start) * 1e6
         lines = report.read().split()
     # A run ended by a signal gets a line about it first: the figure is last.
@@ -92,7 +106,7 @@ def count_system_calls(command, input_path, workdir):
     execve of the command to its exit_group, both included; and how many of
     them read the file at `input_path` (read, pread64, readv, preadv)."""
     log = os.path.join(workdir, "strace.log")
-    subprocess.run(["strace", "-f", "-qq", "-o", log] + command, stdout=DEVNULL)
+    run_bounded(["strace", "-f", "-qq", "-o", log] + command, stdout=DEVNULL)
     calls, reads, counting, input_fds = 0, 0, False, set()
     with open(log, errors="replace") as lines:
         for line in lines:
@@ -121,14 +135,10 @@ def count_writes(command, to_pipe, workdir):
     output a pipe (read by cat) or a regular file."""
     log, out = os.path.join(workdir, "strace.log"), os.path.join(workdir, "out")
     traced = ["strace", "-f", "-qq", "-e", "trace=write,writev", "-o", log] + command
+    if to_pipe:
+        traced = ["bash", "-c", '"$@" | cat', "bash"] + traced
     with open(out, "wb") as sink:
-        if to_pipe:
-            writer = subprocess.Popen(traced, stdout=subprocess.PIPE)
-            subprocess.run(["cat"], stdin=writer.stdout, stdout=sink)
-            writer.stdout.close()
-            writer.wait()
-        else:
-            subprocess.run(traced, stdout=sink)
+        run_bounded(traced, stdout=sink)
     with open(log, errors="replace") as lines:
         calls = sum(1 for line in lines if re.match(r"^(\d+ +)?writev?\(", line))
     out_bytes = os.path.getsize(out)
@@ -144,11 +154,12 @@ def hyperfine_medians(commands, rounds, workdir):
     times = [[] for _ in commands]
     report = os.path.join(workdir, "hyperfine.json")
     for _ in range(rounds):
-        done = subprocess.run(["hyperfine", "-N", "--style", "none", "--warmup", "3", "--runs", "10",
-                               "--export-json", report] + commands,
-                              stdout=DEVNULL, stderr=subprocess.PIPE, text=True)
-        if done.returncode != 0:
-            raise RuntimeError(done.stderr.strip())
+        with tempfile.TemporaryFile("w+") as errors:
+            status = run_bounded(["hyperfine", "-N", "--style", "none", "--warmup", "3", "--runs", "10",
+                                  "--export-json", report] + commands, 600, stdout=DEVNULL, stderr=errors)
+            errors.seek(0)
+            if status != 0:
+                raise RuntimeError(errors.read().strip() or "stopped after 600 s")
         with open(report) as results:
             for i, result in enumerate(json.load(results)["results"]):
                 times[i].extend(result["times"])

@@ -143,23 +143,30 @@ def live(record, bench):
     print("%s: %s written into a pipe left open (%s)" % (record.name, os.path.basename(typical),
                                                         record.title))
     reader = subprocess.Popen([bench.quorvel, "-"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-    output = []
+    output, sent = [], []
     collector = threading.Thread(target=lambda: output.append(reader.stdout.read()))
     collector.start()
     with open(typical, "rb") as sample:
         data = sample.read()
+
+    def send():
+        try:
+            reader.stdin.write(data)
+            reader.stdin.flush()
+        except (BrokenPipeError, ValueError):
+            pass
+        sent.append(time.perf_counter())
+
+    sender = threading.Thread(target=send)
+    sender.start()
+    sender.join(wait)   # a tool that does not read would hold the writer
     try:
-        reader.stdin.write(data)
-        reader.stdin.flush()
-    except BrokenPipeError:
-        pass
-    sent = time.perf_counter()
-    try:
-        status = reader.wait(wait)
-        elapsed = time.perf_counter() - sent
+        status, ended = reader.wait(wait), time.perf_counter()
     except subprocess.TimeoutExpired:
         reader.kill()
-        status, elapsed = reader.wait(), None
+        status, ended = reader.wait(), None
+    sender.join()
+    elapsed = max(0.0, ended - sent[0]) if ended is not None else None
     try:
         reader.stdin.close()
     except BrokenPipeError:
