@@ -118,4 +118,4 @@ def machine():
     except OSError:
         pass
     return {"uname": " ".join([uname.system, uname.node, uname.release, uname.version, uname.machine]),
-            "cpu_model": cpu, "cores": os.cpu_count()}
+            "cpu_model": cpu, "cores": os.cpu_count(), "load_average": [round(load, 2) for load in os.getloadavg()]}

@@ -126,6 +126,8 @@ def main(argv):
     try:
         bench = Bench(quorvel, work, report)
         print("quorvel: %s" % quorvel)
+        # Wall times are only as good as the machine is idle: say how busy it was.
+        print("load average at the start: %.2f on %d cores" % (os.getloadavg()[0], os.cpu_count()))
         group = None
         for record in args.records:
             if record.group != group or not record.group:
@@ -152,4 +154,10 @@ def main(argv):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))
+    try:
+        sys.exit(main(sys.argv[1:]))
+    except BrokenPipeError:
+        # The reader of the table went away (`| head`): stop quietly, as cat
+        # would; the work folder is already removed.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        sys.exit(141)
