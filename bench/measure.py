@@ -74,22 +74,24 @@ def measure_repeated(command, timeout):
     """One run, or the median time of five (and the largest peak) when a run
     takes under a second, where a single run is noisy."""
     first = measure(command, timeout)
+    first.samples = [first.elapsed]
     if first.elapsed >= 1e6:
         return first
     runs = [first] + [measure(command, timeout) for _ in range(4)]
     result = Run(median([r.elapsed for r in runs]), max(r.rss for r in runs), first.status)
     result.timed_out = any(r.timed_out for r in runs)
+    result.samples = [r.elapsed for r in runs]
     return result
 
 
-def interleaved_medians(commands, rounds):
+def interleaved_times(commands, rounds):
     """Each command runs once per round, so that they share whatever the
-    machine is doing; returns the median microseconds of each, by name."""
+    machine is doing; returns the microseconds of every run, by name."""
     times = {name: [] for name in commands}
     for _ in range(rounds):
         for name, command in commands.items():
             times[name].append(time_once(command))
-    return {name: median(values) for name, values in times.items()}
+    return times
 
 
 def least_page_faults(command, runs=3):
@@ -147,10 +149,10 @@ def count_writes(command, to_pipe, workdir):
     return out_bytes, calls
 
 
-def hyperfine_medians(commands, rounds, workdir):
+def hyperfine_times(commands, rounds, workdir):
     """hyperfine -N: `rounds` rounds in which each command gets 3 warm-up
-    runs and 10 timed ones; the median microseconds of all timed runs of
-    each command, in order. Raises RuntimeError with hyperfine's message."""
+    runs and 10 timed ones; the microseconds of every timed run of each
+    command, in order. Raises RuntimeError with hyperfine's message."""
     times = [[] for _ in commands]
     report = os.path.join(workdir, "hyperfine.json")
     for _ in range(rounds):
@@ -162,8 +164,8 @@ def hyperfine_medians(commands, rounds, workdir):
                 raise RuntimeError(errors.read().strip() or "stopped after 600 s")
         with open(report) as results:
             for i, result in enumerate(json.load(results)["results"]):
-                times[i].extend(result["times"])
-    return [median(t) * 1e6 for t in times]
+                times[i].extend(t * 1e6 for t in result["times"])
+    return times
 
 
 def read_output(process, timeout):

@@ -6,8 +6,8 @@ the work folder, the timeout and makes the inputs."""
 import os
 import subprocess
 
-from measure import (DEVNULL, check_output, count_writes, hyperfine_medians, interleaved_medians,
-                     measure, measure_repeated, time_once)
+from measure import (DEVNULL, check_output, count_writes, hyperfine_times, interleaved_times, measure,
+                     measure_repeated, median, time_once)
 from report import mb_per_s, milliseconds, quotient, seconds
 
 
@@ -77,11 +77,12 @@ def compare_files(record, bench):
         timeout_note(bench, run)
     else:
         rounds = targets["rounds"] if run.elapsed < 1e6 else 3
-        medians = interleaved_medians({"true": ["/bin/true"], first_name: [bench.quorvel, first],
-                                       second_name: [bench.quorvel, second]}, rounds)
+        times = interleaved_times({"true": ["/bin/true"], first_name: [bench.quorvel, first],
+                                   second_name: [bench.quorvel, second]}, rounds)
+        medians = {name: median(values) for name, values in times.items()}
         ratio = quotient(medians[second_name], medians[first_name])
         for name, us in medians.items():
-            report.figure("median time of " + name, us, "us")
+            report.figure("median time of " + name, us, "us", samples=times[name])
         verdict = report.figure("%s / %s" % (second_name, first_name), ratio, "ratio", at_most=targets["ratio"])
         print("  median of %d runs: %s %s ms   %s %s ms   /bin/true %s ms" % (
             rounds, first_name, milliseconds(medians[first_name]), second_name,
@@ -103,7 +104,7 @@ def worst_case(record, bench):
     run = measure_repeated([bench.quorvel, path], bench.timeout)
     speed = mb_per_s(size, run.elapsed)
     report.figure("size", size, "bytes")
-    report.figure("time", run.elapsed, "us")
+    report.figure("time", run.elapsed, "us", samples=run.samples)
     verdict = report.figure("speed", speed, "MB/s", at_least=targets["speed"])
     memory = report.memory("memory", run.rss, targets, record.loaded)
     print("%-22s %11d bytes %8s s %8s MB/s (>= %5s %s) %s" % (
@@ -128,7 +129,7 @@ def size_pair(record, bench):
         times.append(run.elapsed)
         speed = mb_per_s(size, run.elapsed)
         report.figure("size at " + label, size, "bytes")
-        report.figure("time at " + label, run.elapsed, "us")
+        report.figure("time at " + label, run.elapsed, "us", samples=run.samples)
         target = ""
         if count == large:
             verdict = report.figure("speed at " + label, speed, "MB/s", at_least=targets["speed"])
@@ -175,13 +176,14 @@ def startup(record, bench):
     else:
         print("  note: static linking is unavailable here (cc -O2 -static failed): no static no-op figure")
     try:
-        medians = hyperfine_medians(commands, rounds, bench.work)
+        times = hyperfine_times(commands, rounds, bench.work)
     except RuntimeError as error:
         report.note("hyperfine failed: %s" % error)
         return
+    medians = [median(values) for values in times]
     ratio = quotient(medians[0], medians[1])
-    for name, us in zip(("quorvel", "/bin/true", "static no-op"), medians):
-        report.figure("median time of " + name, us, "us")
+    for name, us, values in zip(("quorvel", "/bin/true", "static no-op"), medians, times):
+        report.figure("median time of " + name, us, "us", samples=values)
     verdict = report.figure("quorvel / true", ratio, "ratio", at_most=targets["ratio_to_true"])
     aim = "met" if ratio <= targets["aim"] else "not met"
     line = "  medians: quorvel %s ms   /bin/true %s ms" % (milliseconds(medians[0]), milliseconds(medians[1]))

@@ -47,9 +47,12 @@ class Report:
                         "figures": [], "notes": [], "verdict": "PASS"}
         self.records.append(self.current)
 
-    def figure(self, name, value, unit, at_most=None, at_least=None):
-        """Records a figure; with a threshold, returns PASS or FAIL (counted)."""
+    def figure(self, name, value, unit, at_most=None, at_least=None, samples=None):
+        """Records a figure, with the single runs it was drawn from when there
+        are several; with a threshold, returns PASS or FAIL (counted)."""
         entry = {"name": name, "value": round(value, 3) if isinstance(value, float) else value, "unit": unit}
+        if samples and len(samples) > 1:
+            entry["samples"] = [round(sample, 1) for sample in samples]
         verdict = None
         if at_most is not None or at_least is not None:
             op, limit = ("<=", at_most) if at_most is not None else (">=", at_least)

@@ -75,8 +75,8 @@ def stream_beside_cat(record, bench):
         peak, timed_out = max(peak, run.rss), timed_out or run.timed_out
     tool, cat = median(tool_times), median(cat_times)
     ratio = quotient(tool, cat)
-    report.figure("median time", tool, "us")
-    report.figure("median time of cat", cat, "us")
+    report.figure("median time", tool, "us", samples=tool_times)
+    report.figure("median time of cat", cat, "us", samples=cat_times)
     limit = targets.get("ratio_to_cat")
     verdict = report.figure("time / cat", ratio, "ratio", at_most=limit)
     print("  median of %d run(s): quorvel - %s s   cat %s s   ratio %s%s" % (
