@@ -21,7 +21,13 @@ scanning on through the hole. The real Track Entry holds values that need 64
 bits: Track Uid and Default Duration."""
 
 import argparse
+import os
 import struct
+import sys
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from ebml import element, header, master, uint  # noqa: E402
 
 # Past 2^32, wherever it is counted from.
 GAP = (1 << 32) + 0x10000
@@ -33,31 +39,6 @@ SEGMENT, SEEK_HEAD, SEEK, SEEK_ID, SEEK_POSITION = 0x18538067, 0x114D9B74, 0x4DB
 VOID, TRACKS, TRACK_ENTRY = 0xEC, 0x1654AE6B, 0xAE
 TRACK_NUMBER, TRACK_UID_ID, TRACK_TYPE, CODEC_ID, NAME = 0xD7, 0x73C5, 0x83, 0x86, 0x536E
 DEFAULT_DURATION_ID, AUDIO, SAMPLING_FREQUENCY, CHANNELS = 0x23E383, 0xE1, 0xB5, 0x9F
-
-
-def uint(value, width=0):
-    """Big-endian `value` in `width` bytes, in the fewest that hold it when 0."""
-    if width == 0:
-        width = max(1, (value.bit_length() + 7) // 8)
-    return value.to_bytes(width, "big")
-
-
-def size(value, width=0):
-    """An EBML size field of `width` bytes (the fewest when 0), length marker included."""
-    if width == 0:
-        width = 1
-        while value >= (1 << (7 * width)) - 1:
-            width += 1
-    return ((1 << (7 * width)) | value).to_bytes(width, "big")
-
-
-def element(element_id, payload=b"", width=0):
-    return uint(element_id) + size(len(payload), width) + payload
-
-
-def master(element_id, *children, width=0):
-    return element(element_id, b"".join(children), width)
-
 
 EBML_HEADER = master(EBML, element(EBML_VERSION, uint(1)), element(DOC_TYPE, b"matroska"))
 
@@ -80,7 +61,7 @@ def decoy_tracks():
 
 
 def write_large(path, with_seekhead):
-    void_header = uint(VOID) + size(GAP, 8)
+    void_header = header(VOID, GAP, 8)
     if with_seekhead:
         # An 8-byte SeekPosition, so that the SeekHead's length does not depend
         # on the position it holds; the position counts from the Segment's payload.
@@ -93,7 +74,7 @@ def write_large(path, with_seekhead):
     body = large_tracks()
     with open(path, "wb") as out:
         out.write(EBML_HEADER)
-        out.write(uint(SEGMENT) + size(len(head) + len(void_header) + GAP + len(body), 8))
+        out.write(header(SEGMENT, len(head) + len(void_header) + GAP + len(body), 8))
         out.write(head + void_header)
         void_payload = out.tell()
         # The SeekPosition points GAP bytes past the Void's payload start, and so
