@@ -183,11 +183,17 @@ TEST(Dictionaries, Contents) {
     for (int fill = 0; fill < 2; ++fill) MatroskaReader::create_matroska_dict();  // a refill replaces, never adds
     const ElementDictionary &global = EbmlReader::globalDict, &other = EbmlReader::notGlobalDict;
     EXPECT_EQ(std::make_pair(global.size(), other.size()), std::make_pair(std::size_t{3}, std::size_t{148}));
+    const std::string fuzzDictionary = test::readFile(QUORVEL_FUZZ_DIR "/ebml.dict");
     for (const bool isGlobal : {true, false}) {  // without restating the tables: ID markers, levels, one table each
         for (const auto& [id, info] : isGlobal ? global : other) {
             EXPECT_EQ(id >> (7 * (id > 0xFFFFFF ? 4 : id > 0xFFFF ? 3 : id > 0xFF ? 2 : 1)), 1U) << info.name;
             EXPECT_TRUE(isGlobal ? info.level == 7 : info.level >= 0 && info.level <= 6) << info.name;
             EXPECT_EQ(global.count(id) + other.count(id), 1U) << info.name;
+            std::string entry = "=\"";  // the fuzzer's dictionary knows every ID: "=\"\x1A\x45\xDF\xA3\"", say
+            for (const char byte : test::uint(id)) {
+                entry += {'\\', 'x', "0123456789ABCDEF"[(byte >> 4) & 15], "0123456789ABCDEF"[byte & 15]};
+            }
+            EXPECT_NE(fuzzDictionary.find(entry + "\"\n"), std::string::npos) << info.name;
         }
     }
 }
