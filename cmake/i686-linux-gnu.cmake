@@ -16,9 +16,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Test programs (gtest_discover_tests, ctest) run through the emulator. -L
-# makes it load the target's dynamic loader, which still reads the build
-# machine's /etc/ld.so.cache: that can name other libraries of the target's
-# kind (on x86-64, /lib32 of libc6-i386, another glibc build, with which an
-# i386 program hangs in the child of fork()). LD_LIBRARY_PATH comes first.
+# Test programs (gtest_discover_tests, ctest), and the tool the tests run, go
+# through the emulator. -L makes it load the target's dynamic loader, which
+# still reads the build machine's /etc/ld.so.cache: that can name other
+# libraries of the target's kind (on x86-64, /lib32 of libc6-i386, another
+# glibc build, with which an i386 program hangs in the child of fork()).
+# LD_LIBRARY_PATH comes first.
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386 -L /usr/i686-linux-gnu -E LD_LIBRARY_PATH=/usr/i686-linux-gnu/lib)

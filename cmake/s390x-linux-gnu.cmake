@@ -16,8 +16,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Test programs (gtest_discover_tests, ctest) run through the emulator. -L
-# makes it load the target's dynamic loader, which still reads the build
-# machine's /etc/ld.so.cache; LD_LIBRARY_PATH puts the target's libraries
-# first (i686-linux-gnu.cmake tells what goes wrong otherwise).
+# Test programs (gtest_discover_tests, ctest), and the tool the tests run, go
+# through the emulator. -L makes it load the target's dynamic loader, which
+# still reads the build machine's /etc/ld.so.cache; LD_LIBRARY_PATH puts the
+# target's libraries first (i686-linux-gnu.cmake tells what goes wrong
+# otherwise).
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-s390x -L /usr/s390x-linux-gnu -E LD_LIBRARY_PATH=/usr/s390x-linux-gnu/lib)

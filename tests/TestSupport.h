@@ -101,9 +101,8 @@ inline std::optional<RunResult> runTool(const std::vector<std::string>& args, bo
     if (terminal && tcgetattr(ends[1], &mode) == 0) cfmakeraw(&mode), tcsetattr(ends[1], TCSANOW, &mode);
     const TempFile errors("");
     std::vector<std::string> command = toolCommand(args);
-    std::vector<char*> argv;
-    for (std::string& arg : command) argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    std::vector<char*> argv(command.size() + 1, nullptr);
+    for (std::size_t i = 0; i < command.size(); ++i) argv[i] = command[i].data();
     const pid_t child = fork();
     if (child == 0) {
         dup2(ends[1], STDOUT_FILENO);
