@@ -25,12 +25,6 @@ namespace {
 
 using test::Bytes;
 
-#if defined(__linux__) && defined(__x86_64__)
-constexpr bool FILTERED = true;
-#else
-constexpr bool FILTERED = false;
-#endif
-
 // Which mechanisms this kernel (or emulator) has; the descriptor limit is everywhere.
 bool hasLandlock() {
 #ifdef SYS_landlock_create_ruleset
@@ -123,7 +117,7 @@ std::uint32_t judge(const std::vector<Platform::FilterInstruction>& program, std
     std::uint32_t a = 0;
     for (std::size_t pc = 0; pc < program.size(); ++pc) {
         const Platform::FilterInstruction& i = program[pc];
-        std::uint32_t condition = 0;
+        bool condition = false;
         switch (i.code) {
             case BPF_LD | BPF_W | BPF_ABS:
                 if (i.k % 4 != 0 || i.k + 4 > sizeof call) return ~0u;
@@ -188,8 +182,10 @@ TEST(Confinement, TheReadmeListsTheCallsARunMakes) {
     const std::vector<Platform::FilterInstruction> filter = Platform::systemCallFilter(0);
     std::size_t allowed = 0;
     for (std::uint32_t nr = 0; nr < 1024; ++nr) {
-        allowed += judge(filter, AUDIT_ARCH_X86_64, nr) == SECCOMP_RET_ALLOW ||
-                   judge(filter, AUDIT_ARCH_X86_64, nr, {0, 0, SIGABRT}) == SECCOMP_RET_ALLOW;
+        if (judge(filter, AUDIT_ARCH_X86_64, nr) == SECCOMP_RET_ALLOW ||
+            judge(filter, AUDIT_ARCH_X86_64, nr, {0, 0, SIGABRT}) == SECCOMP_RET_ALLOW) {
+            ++allowed;
+        }
     }
     EXPECT_EQ(allowed, listed.size());
     const test::TempFile trace("");
