@@ -43,6 +43,7 @@ Platform::BinaryOutput::~BinaryOutput() {}
 
 namespace {
 
+#ifdef QUORVEL_CONFINE
 #if defined(__linux__) && defined(SYS_landlock_create_ruleset) && defined(SYS_landlock_restrict_self)
 // The ruleset as the newest kernels know it; the installed headers may stop
 // at an older one. A kernel is given only the fields of its own ABI.
@@ -91,6 +92,7 @@ bool restrictWithLandlock() {
     return false;
 }
 #endif
+#endif  // QUORVEL_CONFINE
 
 #if defined(__linux__) && defined(__x86_64__)
 // Everything a run makes once its input is open, found with strace over
