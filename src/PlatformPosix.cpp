@@ -58,13 +58,15 @@ std::uint64_t fileSystemRights(const long abi) {
     const int rights = abi >= 5 ? 16 : abi >= 3 ? 15 : abi >= 2 ? 14 : 13;
     return (std::uint64_t{1} << rights) - 1;
 }
-constexpr std::uint64_t LANDLOCK_NET_BIND_TCP = 1, LANDLOCK_NET_CONNECT_TCP = 2;
-constexpr std::uint64_t LANDLOCK_SCOPE_ABSTRACT_UNIX_SOCKET = 1, LANDLOCK_SCOPE_SIGNAL = 2;
+// Named apart from the kernel's own macros, which newer headers define.
+constexpr std::uint64_t NET_BIND_TCP = 1, NET_CONNECT_TCP = 2;
+constexpr std::uint64_t SCOPED_ABSTRACT_UNIX_SOCKET = 1, SCOPED_SIGNAL = 2;
 
 // Handles every right the kernel can take away and grants none back: not a
 // single path can be opened, made or changed, no TCP port bound or
 // connected, no process outside signalled, no abstract socket outside
-// reached. What is already open stays usable. Needs no new privileges set.
+// reached. What is already open stays usable. Needs no-new-privileges set
+// first.
 // Returns whether signals to other processes are refused.
 bool restrictWithLandlock() {
     const long abi = syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
@@ -74,11 +76,11 @@ bool restrictWithLandlock() {
     LandlockRuleset ruleset{fileSystemRights(abi), 0, 0};
     std::size_t size = offsetof(LandlockRuleset, handledAccessNet);
     if (abi >= 4) {
-        ruleset.handledAccessNet = LANDLOCK_NET_BIND_TCP | LANDLOCK_NET_CONNECT_TCP;
+        ruleset.handledAccessNet = NET_BIND_TCP | NET_CONNECT_TCP;
         size = offsetof(LandlockRuleset, scoped);
     }
     if (abi >= 6) {
-        ruleset.scoped = LANDLOCK_SCOPE_ABSTRACT_UNIX_SOCKET | LANDLOCK_SCOPE_SIGNAL;
+        ruleset.scoped = SCOPED_ABSTRACT_UNIX_SOCKET | SCOPED_SIGNAL;
         size = sizeof ruleset;
     }
     // The ruleset's descriptor stays open, a system call saved: what is in
@@ -97,11 +99,12 @@ bool restrictWithLandlock() {
 #if defined(__linux__) && defined(__x86_64__)
 // Everything a run makes once its input is open, found with strace over
 // every kind of run (files, streams, a terminal, a full disk, a closed
-// pipe): reading the input, writing the listing, the heap, closing the input,
-// the end. writev, the signal mask, getpid, gettid and tgkill are how the C
-// library reports a detected overflow or an uncaught exception and aborts, so
-// that such a crash still shows as SIGABRT. mmap, mprotect and tgkill are
-// checked further below. Kept in step with the list in the README.
+// pipe): reading the input, writing the listing (writev: the C++ library
+// writes its buffer and what follows in one call), memory, closing the input,
+// the end. The signal mask, getpid, gettid and tgkill are how the C library
+// aborts on a detected overflow or an uncaught exception, so that such a
+// crash still shows as SIGABRT. mmap, mprotect and tgkill are checked further
+// below. Kept in step with the list in the README.
 constexpr std::uint32_t ALLOWED[] = {
     SYS_read, SYS_write, SYS_writev, SYS_lseek, SYS_close, SYS_brk, SYS_munmap, SYS_mremap,
     SYS_rt_sigprocmask, SYS_getpid, SYS_gettid, SYS_exit_group,
