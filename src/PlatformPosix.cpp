@@ -216,11 +216,14 @@ void Platform::confine() {
     const rlimit none{0, 0};
     setrlimit(RLIMIT_NOFILE, &none);
 #if defined(__linux__) && defined(__x86_64__)
+#ifdef _LIBCPP_VERSION
     // The C library sizes standard output's buffer with fstat (and asks
     // whether it is a terminal) at its first write, and libc++ writes
-    // through it: have that done now, while it may be. Fully buffered, as
-    // the tool flushes once at the end anyway.
+    // through it (libstdc++ writes to the descriptor itself): have that done
+    // now, while it may be. Fully buffered, as the tool flushes once at the
+    // end anyway.
     std::setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
+#endif
     // Where Landlock already keeps signals inside, the filter need not know
     // who this process is.
     std::vector<FilterInstruction> instructions = systemCallFilter(signalsScoped ? 0 : static_cast<int>(getpid()));
