@@ -55,6 +55,10 @@ bool Platform::outputIsTerminal() {
     return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
+// Wine accepts job objects and process mitigation policies but enforces
+// none of them, so nothing could show them working: no confinement here.
+void Platform::confine() {}
+
 Platform::BinaryOutput::BinaryOutput() {
     _setmode(_fileno(stdout), _O_BINARY);
     if (outputIsTerminal()) {

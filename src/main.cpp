@@ -21,6 +21,9 @@ int main(int argc, char* argv[]) {
             std::cout << "Could not open file. Please check path and permissions.\n";
             status = 1;
         } else {
+            // Input open, the kind of output known: nothing more is needed
+            // from the system before the first byte is parsed.
+            Platform::confine();
             quorvel.Process();
         }
     }

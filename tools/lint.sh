@@ -30,7 +30,7 @@ grep -v '^[0-9]* warnings\? generated\.$' "$log" || true
 echo "lint: cppcheck"
 cppcheck --enable=warning,performance,portability --library=googletest --inline-suppr --error-exitcode=1 \
     --std=c++17 --language=c++ --quiet -j 2 \
-    -I src -I tests -DQUORVEL_COMMAND='"quorvel"' -DQUORVEL_DATA_DIR='"data"' -DQUORVEL_FUZZ_DIR='"fuzz"' \
+    -I src -I tests -DQUORVEL_COMMAND='"quorvel"' -DQUORVEL_BINARY='"quorvel"' -DQUORVEL_DATA_DIR='"data"' -DQUORVEL_FUZZ_DIR='"fuzz"' \
     src tests fuzz || status=1
 
 if ((status == 0)); then
