@@ -221,6 +221,9 @@ bool EbmlReader::stepOverTo(const std::uint32_t targetId) {
             cursor.seek(start);
             return false;
         }
+        // Stepped over from its own start: what lay in front of it has been
+        // passed once already (and a stream may no longer hold it).
+        cursor.seek(elementStart);
         ProcessEbml(true, READ);
     }
 }
@@ -238,6 +241,7 @@ void EbmlReader::stepOut() {
             element = std::move(parent);
             return;
         }
+        cursor.seek(elementStart);
         ProcessEbml(true, READ);
     }
 }

@@ -35,14 +35,14 @@ bool Platform::openInput(const std::string& argument, Input& input) {
     int descriptor = STDIN_FILENO;
     if (!standardInput) {
         do {
-            descriptor = open(argument.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+            descriptor = open(argument.c_str(), O_RDONLY | O_CLOEXEC);
         } while (descriptor < 0 && errno == EINTR);
         if (descriptor < 0) {
             return false;
         }
     }
     struct stat status {};
-    const bool known = fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
+    const bool known = fstat(descriptor, &status) == 0 && !S_ISDIR(status.st_mode);
     if (!known) {
         if (!standardInput) {
             close(descriptor);
