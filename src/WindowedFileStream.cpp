@@ -35,7 +35,9 @@ bool WindowedFileBuffer::open(const std::string& argument) {
         fileSize = input.size;
         window.resize(static_cast<std::size_t>(std::clamp<std::uint64_t>(fileSize, 1, windowSize)));
     } else {
-        window.resize(heldBack);
+        // The last bytes read start small and grow to `heldBack` as the
+        // stream goes on: a short stream costs a short buffer.
+        window.resize(std::min(windowSize, heldBack));
     }
     setg(window.data(), window.data(), window.data());
     return true;
@@ -164,9 +166,15 @@ bool WindowedFileBuffer::pull() {
     if (ended) {
         return false;
     }
-    const auto slot = static_cast<std::size_t>(received % heldBack);
+    if (received == window.size() && window.size() < heldBack) {
+        // Full before it wraps for the first time: every byte is still at
+        // its own position, and stays there in the larger buffer.
+        window.resize(std::min(heldBack, 2 * window.size()));
+    }
+    const std::size_t ring = window.size();
+    const auto slot = static_cast<std::size_t>(received % ring);
     char* const place = window.data() + slot;
-    const std::size_t got = Platform::readInput(input, place, heldBack - slot);
+    const std::size_t got = Platform::readInput(input, place, ring - slot);
     if (got == 0) {
         ended = true;
         return false;
@@ -186,11 +194,12 @@ void WindowedFileBuffer::keepFront(const char* const bytes, const std::size_t co
         from = static_cast<std::size_t>(start - bytes);
         frontFound = true;
         frontStart = received + from;
-        // Set aside once, so that the bytes never move while a get area
-        // points at them; pages that are never filled cost nothing.
-        front.reserve(heldFront);
     }
     const std::size_t take = std::min(count - from, heldFront - front.size());
+    if (front.size() + take > front.capacity()) {
+        // Grown here, between reads, where no get area points into it.
+        front.reserve(std::min(heldFront, std::max(front.size() + take, 2 * front.capacity())));
+    }
     front.insert(front.end(), bytes + from, bytes + from + take);
 }
 
@@ -198,11 +207,12 @@ WindowedFileBuffer::int_type WindowedFileBuffer::underflowStream(const std::uint
     // Forward of the frontier: read up to there.
     while (at >= received && at < MAX_OFFSET && pull()) {
     }
-    const std::uint64_t backFrom = received > heldBack ? received - heldBack : 0;
+    const std::uint64_t ring = window.size();
+    const std::uint64_t backFrom = received > ring ? received - ring : 0;
     if (at >= backFrom && at < received) {
         // The ring from `at` on, up to its physical end or the frontier.
-        const std::uint64_t base = at - at % heldBack;
-        show(window.data(), base, std::max(backFrom, base), at, std::min<std::uint64_t>(received, base + heldBack));
+        const std::uint64_t base = at - at % ring;
+        show(window.data(), base, std::max(backFrom, base), at, std::min<std::uint64_t>(received, base + ring));
         return traits_type::to_int_type(*gptr());
     }
     if (frontFound && at >= frontStart && at - frontStart < front.size()) {

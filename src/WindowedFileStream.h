@@ -74,8 +74,6 @@ public:
     // when it cannot be read.
     bool open(const std::string& argument);
     bool is_open() const { return input.descriptor >= 0; }
-    // Whether the input is read front to back.
-    bool isStream() const { return is_open() && !input.file; }
     // False when the input was not open or its close failed.
     bool close();
 
@@ -114,7 +112,7 @@ private:
     std::size_t heldFront;
     std::size_t heldBack;
     // A file's window, or the last bytes of a stream: the byte at position p
-    // is at p % heldBack.
+    // is at p % window.size(), which grows to `heldBack`.
     ByteBuffer window;
     std::uint64_t areaStart = 0;  // the position of eback()
     bool detached = false;        // the position lies outside the get area
@@ -144,7 +142,6 @@ public:
     // on success the state flags are cleared.
     void open(const std::string& argument);
     bool is_open() const { return buffer.is_open(); }
-    bool isStream() const { return buffer.isStream(); }
     // Sets the failbit when the close fails.
     void close();
 
