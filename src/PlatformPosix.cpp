@@ -1,3 +1,8 @@
+// Offsets past 2 GiB on 32-bit systems too: set before any system header.
+#ifndef _FILE_OFFSET_BITS
+#define _FILE_OFFSET_BITS 64
+#endif
+
 #include "Platform.h"
 
 #include <fcntl.h>
@@ -8,6 +13,8 @@
 #include <cstdlib>
 #include <iostream>
 #include <limits>
+
+static_assert(sizeof(off_t) >= 8, "file offsets must reach past 4 GiB");
 
 namespace {
 
