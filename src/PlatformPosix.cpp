@@ -1,6 +1,6 @@
 // Offsets past 2 GiB on 32-bit systems too: set before any system header.
 #ifndef _FILE_OFFSET_BITS
-#define _FILE_OFFSET_BITS 64
+#define _FILE_OFFSET_BITS 64  // NOLINT(bugprone-reserved-identifier): the C library's own switch
 #endif
 
 #include "Platform.h"
