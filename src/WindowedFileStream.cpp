@@ -219,10 +219,11 @@ WindowedFileBuffer::int_type WindowedFileBuffer::underflowStream(const std::uint
         show(front.data(), frontStart, frontStart, at, frontStart + front.size());
         return traits_type::to_int_type(*gptr());
     }
-    // The end, or a position no longer held: it reads as the end.
+    // The end, or a position no longer held: it reads as the end. The get
+    // area is dropped: a read above may have moved the buffers it showed.
     detached = true;
     detachedPosition = at;
-    setg(eback(), egptr(), egptr());
+    setg(nullptr, nullptr, nullptr);
     return traits_type::eof();
 }
 

@@ -82,6 +82,21 @@ TEST(ByteCursor, AStreamHoldsTheFrontOfTheEbmlDataAndItsLastBytes) {
         const int nextByte = cursor.peek(next) ? next : -1;
         EXPECT_EQ(std::make_pair(cursor.position(), nextByte), std::make_pair(row.at, row.next)) << row.name;
     }
+    // A stream that ends just as its buffer grows: the bytes are still there to go back to.
+    int ends[2] = {-1, -1};
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(write(ends[1], "\x1A\x45", 2), 2);
+    close(ends[1]);
+    WindowedFileBuffer stream(2, 4, 4);
+    ASSERT_TRUE(stream.open("/dev/fd/" + std::to_string(ends[0])));
+    close(ends[0]);
+    ByteCursor cursor(stream);
+    std::uint8_t next = 0;
+    ASSERT_TRUE(cursor.peek(next));
+    cursor.skip(2);
+    EXPECT_FALSE(cursor.peek(next));
+    cursor.seek(1);
+    EXPECT_TRUE(cursor.peek(next) && next == 0x45);
 }
 
 }  // namespace
