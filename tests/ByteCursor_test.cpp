@@ -57,7 +57,7 @@ TEST(ByteCursor, AStreamHoldsTheFrontOfTheEbmlDataAndItsLastBytes) {
     const test::Bytes bytes = "ab\x1A" "cdefghijklmnop";  // the front: positions 2 to 5; the last bytes: 12 to 15
     const auto to = [](std::uint64_t at) { return [at](ByteCursor& c) { c.seek(at); }; };
     const struct { const char* name; std::function<void(ByteCursor&)> move; std::uint64_t at; int next; } rows[] = {
-        {"in the front", to(3), 3, 'c'}, {"among the last bytes", to(15), 15, 'o'},
+        {"in the front", to(2), 2, 0x1A}, {"among the last bytes", to(15), 15, 'o'},
         {"no longer held", to(7), 7, -1}, {"in front of the EBML data", to(0), 0, -1},
         {"at the frontier", to(16), 16, 'p'}, {"past the end", [](ByteCursor& c) { c.skip(9); }, 21, -1},
         // Reading on to the end would have dropped 12 from the last bytes.
