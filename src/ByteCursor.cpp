@@ -11,9 +11,13 @@ constexpr std::uint64_t MAX_OFFSET = static_cast<std::uint64_t>(std::numeric_lim
 // Header fields are at most 8 bytes long: those are read byte by byte from
 // the get area rather than through the buffer's virtual block read.
 constexpr std::uint64_t SHORT_READ = 8;
-// A run of low bytes longer than this is read ahead in blocks.
-constexpr int SHORT_RUN = 64;
-constexpr std::size_t RUN_BLOCK = 16 * 1024;
+// What std::streambuf shows only to the buffers derived from it: the get
+// area. The cursor reads a run of bytes in place rather than copying it out.
+struct GetArea : std::streambuf {
+    static const char* next(const std::streambuf& buffer) { return (buffer.*&GetArea::gptr)(); }
+    static const char* last(const std::streambuf& buffer) { return (buffer.*&GetArea::egptr)(); }
+    static void bump(std::streambuf& buffer, const int count) { (buffer.*&GetArea::gbump)(count); }
+};
 
 }  // namespace
 
@@ -69,44 +73,48 @@ void ByteCursor::skip(const std::uint64_t count) {
 }
 
 void ByteCursor::skipBytesBelow(const std::uint8_t ceiling, std::uint64_t maxCount) {
-    // A short run is passed in the get area byte by byte. A long one (zero
-    // bytes a download tool preallocated, say) is read ahead in blocks, eight
-    // bytes tested at a time, and the cursor steps back to the byte that ends it.
-    for (int i = 0; i < SHORT_RUN && maxCount > 0; ++i, --maxCount) {
-        std::uint8_t byte = 0;
-        if (!peek(byte) || byte >= ceiling) {
-            return;
-        }
-        skipByte();
-    }
+    // The run is passed where the buffer holds it, eight bytes tested at a
+    // time (zero bytes a download tool preallocated can fill gigabytes).
     const std::uint64_t highBits = 0x0101010101010101ull * static_cast<std::uint8_t>(~(ceiling - 1u));
-    std::array<char, RUN_BLOCK> block{};
     while (maxCount > 0) {
-        const auto wanted = static_cast<std::streamsize>(std::min<std::uint64_t>(block.size(), maxCount));
-        const std::streamsize got = buffer.sgetn(block.data(), wanted);
-        if (got <= 0) {
+        const auto [bytes, count] = held();
+        const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(count, maxCount));
+        if (size == 0) {
             return;
         }
-        const auto size = static_cast<std::size_t>(got);
         std::size_t passed = 0;
         for (std::uint64_t word = 0; passed + sizeof word <= size; passed += sizeof word) {
-            std::memcpy(&word, block.data() + passed, sizeof word);
+            std::memcpy(&word, bytes + passed, sizeof word);
             if ((word & highBits) != 0) {
                 break;
             }
         }
-        while (passed < size && static_cast<std::uint8_t>(block[passed]) < ceiling) {
+        while (passed < size && static_cast<std::uint8_t>(bytes[passed]) < ceiling) {
             ++passed;
         }
+        consume(passed);
         if (passed < size) {
-            buffer.pubseekoff(-static_cast<std::streamoff>(size - passed), std::ios_base::cur, std::ios_base::in);
             return;
         }
         maxCount -= size;
-        if (got < wanted) {
-            return;
-        }
     }
+}
+
+std::pair<const char*, std::size_t> ByteCursor::held() {
+    if (traits::eq_int_type(buffer.sgetc(), traits::eof())) {
+        return {nullptr, 0};
+    }
+    const char* const next = GetArea::next(buffer);
+    return {next, static_cast<std::size_t>(GetArea::last(buffer) - next)};
+}
+
+void ByteCursor::consume(std::size_t count) {
+    // A get area holds far fewer bytes than an int counts; bumped in pieces all the same.
+    constexpr auto most = static_cast<std::size_t>(std::numeric_limits<int>::max());
+    for (; count > most; count -= most) {
+        GetArea::bump(buffer, static_cast<int>(most));
+    }
+    GetArea::bump(buffer, static_cast<int>(count));
 }
 
 std::uint64_t ByteCursor::position() {

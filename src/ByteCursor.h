@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 #include <streambuf>
+#include <utility>
 
 // A read position over a stream buffer, with the vocabulary the element
 // reader needs: peek, read, skip, position, seek, end and the bytes at hand.
@@ -41,6 +42,12 @@ public:
     void skip(std::uint64_t count);
     // Moves `count` bytes back; `count` is at most the position.
     void back(std::uint64_t count);
+    // The bytes the buffer holds from the position on, without copying them:
+    // at least one unless the end has come (the buffer is refilled once when
+    // it holds none). Valid until the cursor next moves or reads.
+    std::pair<const char*, std::size_t> held();
+    // Consumes `count` of the bytes `held` showed.
+    void consume(std::size_t count);
     // Passes over the run of bytes below `ceiling` (a power of two) that
     // starts at the position, at most `maxCount` of them, and stops in front
     // of the first byte at or above it (or at the end).

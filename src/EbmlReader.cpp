@@ -8,7 +8,6 @@
 #include <cstring>
 #include <iostream>
 #include <limits>
-#include <vector>
 
 #include "ByteUtilities.h"
 
@@ -36,8 +35,9 @@ constexpr ElementTableRow HEADER_TABLE[] = {
     {0x4285, "DocTypeReadVersion", 1, UNSIGNED_INTEGER},
 };
 
-// At least the input window, so that a chunk is read straight from the file.
-constexpr std::size_t PRELUDE_CHUNK = 64 * 1024;
+// A DocType up to this long is copied from the record; a longer one is read
+// again straight into its string, so that it is held once, not twice.
+constexpr std::uint64_t SHORT_DOC_TYPE = 64;
 // Long values go out in pieces: a large write would bypass the output
 // buffer, and hex text is three times the size of its bytes.
 constexpr std::uint64_t OUTPUT_PIECE = 256;
@@ -221,6 +221,9 @@ bool EbmlReader::stepOverTo(const std::uint32_t targetId) {
             cursor.seek(start);
             return false;
         }
+        // Stepped over from its own start: what lay in front of it has been
+        // passed once already (and a stream may no longer hold it).
+        cursor.seek(elementStart);
         ProcessEbml(true, READ);
     }
 }
@@ -238,6 +241,7 @@ void EbmlReader::stepOut() {
             element = std::move(parent);
             return;
         }
+        cursor.seek(elementStart);
         ProcessEbml(true, READ);
     }
 }
@@ -245,23 +249,31 @@ void EbmlReader::stepOut() {
 // ---- prelude and DocType --------------------------------------------------
 
 void EbmlReader::readInitialAsciiText(const char* lead) {
-    // The text goes out piece by piece as it is read, so a file of gigabytes
-    // without a 0x1A byte (a log given by mistake) costs one chunk of memory.
+    // The text is read where the input buffer holds it and goes out piece by
+    // piece as it comes, so a file of gigabytes without a 0x1A byte (a log
+    // given by mistake) costs no memory of its own. The position found is
+    // kept: the later stages start from it rather than searching again.
     cursor.seek(0);
-    std::vector<char> chunk(PRELUDE_CHUNK);
-    std::uint64_t scanned = 0;
     bool textEnded = lead == nullptr;
     bool textStarted = false;
     std::string carry;
     for (;;) {
-        const std::size_t got = cursor.readUpTo(chunk.data(), chunk.size());
-        const char* const begin = chunk.data();
+        const auto [begin, got] = cursor.held();
+        if (got == 0) {
+            if (textStarted && !textEnded) {
+                // The end came in the middle of the text: what it cut goes out as it is.
+                static constexpr std::uint8_t NOTHING = 0;
+                appendText(&NOTHING, 0, carry, true);
+                writeLine();
+            }
+            break;
+        }
         const auto* stop = static_cast<const char*>(std::memchr(begin, Ebml::HEADER_FIRST_BYTE, got));
         const std::size_t preludeBytes = stop != nullptr ? static_cast<std::size_t>(stop - begin) : got;
         if (!textEnded) {
             const auto* zero = static_cast<const char*>(std::memchr(begin, 0, preludeBytes));
             const std::size_t textBytes = zero != nullptr ? static_cast<std::size_t>(zero - begin) : preludeBytes;
-            textEnded = zero != nullptr || stop != nullptr || got < chunk.size();
+            textEnded = zero != nullptr || stop != nullptr;
             if (textBytes > 0 && !textStarted) {
                 line += lead;
                 textStarted = true;
@@ -271,16 +283,20 @@ void EbmlReader::readInitialAsciiText(const char* lead) {
                 writeLine();
             }
         }
-        scanned += preludeBytes;
-        if (stop != nullptr || got < chunk.size()) {
+        cursor.consume(preludeBytes);
+        if (stop != nullptr) {
             break;
         }
     }
-    cursor.seek(scanned);
+    ebmlStart = cursor.position();
 }
 
 void EbmlReader::goToEbmlStart() {
-    readInitialAsciiText(nullptr);
+    if (ebmlStart == NO_POSITION) {
+        readInitialAsciiText(nullptr);
+    } else {
+        cursor.seek(ebmlStart);
+    }
 }
 
 int EbmlReader::discoverEbmlFileType(std::string& docType) {
@@ -297,9 +313,15 @@ int EbmlReader::discoverEbmlFileType(std::string& docType) {
     docType.clear();
     while (ProcessEbml(false, READ, headerEnd) && cursor.position() <= headerEnd && element.info.level != 0) {
         if (element.id == Ebml::DOC_TYPE) {
+            const std::uint64_t length = textLength(element.data.get(), element.size);
+            if (length <= SHORT_DOC_TYPE) {
+                docType.assign(reinterpret_cast<const char*>(element.data.get()), static_cast<std::size_t>(length));
+                break;
+            }
             // Read again straight into `docType` once the record has let go
             // of its copy: a DocType of megabytes is then held once, not twice.
-            const std::uint64_t length = textLength(element.data.get(), element.size);
+            // (Where a stream no longer holds it, what is read again is no
+            // DocType the tool knows either way: it is longer than any.)
             element.data.reset();
             cursor.back(element.size);
             docType.resize(static_cast<std::size_t>(length));

@@ -95,7 +95,7 @@ public:
     // their text (cut before their first zero byte) is not empty, writes
     // `lead` and the text to standard output as they are read, as text
     // values are written; nothing with `lead` null. The stream is left at
-    // that 0x1A byte (or at the end).
+    // that 0x1A byte (or at the end), which the later stages start from.
     void readInitialAsciiText(const char* lead);
     // Finds the EBML header and its DocType. Returns 0, leaving `docType`
     // alone, when the first element is no EBML header. Otherwise returns 1 with
@@ -136,7 +136,8 @@ protected:
         }
     }
 
-    // Moves the stream to the first 0x1A byte without keeping the prelude.
+    // Moves the stream to the first 0x1A byte: where the prelude scan found
+    // it, or by scanning now without writing the text.
     void goToEbmlStart();
 
     std::istream& stream;
@@ -159,6 +160,8 @@ private:
 
     // The element line being put together, kept to spare an allocation a line.
     std::string line;
+    // Where the EBML data starts, once the prelude has been scanned.
+    std::uint64_t ebmlStart = NO_POSITION;
 };
 
 #endif  // QUORVEL_EBML_READER_H

@@ -206,7 +206,8 @@ bool MatroskaReader::getSeekData(SeekIndex& index, SeekHeadChain& chain) {
     if (seekId == Matroska::TRACKS) {
         index.emplace(seekId, seekPosition);
     }
-    return seekId == Matroska::SEEKHEAD && followsSeekHeadAt(chain, targetOf(chain, seekPosition));
+    // Once Tracks is indexed no other SeekHead can change where it is.
+    return seekId == Matroska::SEEKHEAD && index.count(Matroska::TRACKS) == 0 && followsSeekHeadAt(chain, targetOf(chain, seekPosition));
 }
 
 std::uint64_t MatroskaReader::targetOf(const SeekHeadChain& chain, const std::uint64_t seekPosition) {

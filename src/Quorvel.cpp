@@ -1,10 +1,6 @@
 #include "Quorvel.h"
 
-#include <filesystem>
 #include <iostream>
-#include <system_error>
-
-#include "Platform.h"
 
 Quorvel::Quorvel(const bool outputIsTerminal) : matroskaReader(inputFile) {
     matroskaReader.textForTerminal = outputIsTerminal;
@@ -16,14 +12,10 @@ Quorvel::~Quorvel() {
     }
 }
 
+// The path is taken by value, as the driver's interface has always had it.
+// cppcheck-suppress passedByValue
 bool Quorvel::OpenFile(std::string path) {  // NOLINT(performance-unnecessary-value-param)
-    std::error_code error;
-    const std::filesystem::path file = Platform::pathOf(path);
-    if (path.empty() || !std::filesystem::is_regular_file(std::filesystem::status(file, error)) || error) {
-        inputFile.setstate(std::ios_base::failbit);
-        return false;
-    }
-    inputFile.open(file);
+    inputFile.open(path);
     return inputFile.is_open();
 }
 

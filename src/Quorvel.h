@@ -17,9 +17,10 @@ public:
     Quorvel(const Quorvel&) = delete;
     Quorvel& operator=(const Quorvel&) = delete;
 
-    // Opens `path` read-only. Only a regular file (symbolic links followed)
-    // is opened: a directory would otherwise "open" and read as empty, and a
-    // FIFO could block the run. Returns whether the file is open.
+    // Opens `path` read-only; "-" is standard input. A regular file or a
+    // block device is read as a file, anything else (a pipe, a FIFO, a
+    // terminal...) as a stream, front to back; a directory is not opened.
+    // Returns whether the input is open.
     bool OpenFile(std::string path);
     // Inspects the opened file; everything it finds goes to standard output.
     void Process();

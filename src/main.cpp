@@ -6,10 +6,9 @@
 #include "Quorvel.h"
 
 int main(int argc, char* argv[]) {
+    // Standard output is written through its buffer, in blocks: a listing of
+    // many lines costs a few large writes.
     const Platform::BinaryOutput output;
-    // Standard output is written through the stream's own buffer and flushed
-    // once, at the end: a listing of many lines costs a few large writes.
-    std::ios::sync_with_stdio(false);
     int status = 0;
     {
         Quorvel quorvel(Platform::outputIsTerminal());

@@ -51,4 +51,52 @@ TEST(ByteCursor, MovesReadsAndRunsStopAtTheEndAndNeverWrap) {
     }
 }
 
+// Through a pipe, holding 4 bytes from the first 0x1A byte on and the last 4 read (a buffer that starts at 2 and
+// grows): each row reads at 12, which pulls the stream up to 16, then moves; then the position and the next byte.
+TEST(ByteCursor, AStreamHoldsTheFrontOfTheEbmlDataAndItsLastBytes) {
+    const test::Bytes bytes = "ab\x1A" "cdefghijklmnop";  // the front: positions 2 to 5; the last bytes: 12 to 15
+    const auto to = [](std::uint64_t at) { return [at](ByteCursor& c) { c.seek(at); }; };
+    const struct { const char* name; std::function<void(ByteCursor&)> move; std::uint64_t at; int next; } rows[] = {
+        {"in the front", to(2), 2, 0x1A}, {"among the last bytes", to(15), 15, 'o'},
+        {"no longer held", to(7), 7, -1}, {"in front of the EBML data", to(0), 0, -1},
+        {"at the frontier", to(16), 16, 'p'}, {"past the end", [](ByteCursor& c) { c.skip(9); }, 21, -1},
+        // Reading on to the end would have dropped 12 from the last bytes.
+        {"the end stands without reading on", [](ByteCursor& c) {
+             std::uint8_t byte = 0;
+             c.seek(ByteCursor::NO_LIMIT);
+             EXPECT_FALSE(c.peek(byte));
+             c.seek(12); }, 12, 'l'}};
+    for (const auto& row : rows) {
+        int ends[2] = {-1, -1};
+        ASSERT_EQ(pipe(ends), 0);
+        ASSERT_EQ(write(ends[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        close(ends[1]);
+        WindowedFileBuffer stream(2, 4, 4);
+        ASSERT_TRUE(stream.open("/dev/fd/" + std::to_string(ends[0])));
+        close(ends[0]);
+        ByteCursor cursor(stream);
+        std::uint8_t next = 0;
+        cursor.seek(12);
+        ASSERT_TRUE(cursor.peek(next));
+        row.move(cursor);
+        const int nextByte = cursor.peek(next) ? next : -1;
+        EXPECT_EQ(std::make_pair(cursor.position(), nextByte), std::make_pair(row.at, row.next)) << row.name;
+    }
+    // A stream that ends just as its buffer grows: the bytes are still there to go back to.
+    int ends[2] = {-1, -1};
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(write(ends[1], "\x1A\x45", 2), 2);
+    close(ends[1]);
+    WindowedFileBuffer stream(2, 4, 4);
+    ASSERT_TRUE(stream.open("/dev/fd/" + std::to_string(ends[0])));
+    close(ends[0]);
+    ByteCursor cursor(stream);
+    std::uint8_t next = 0;
+    ASSERT_TRUE(cursor.peek(next));
+    cursor.skip(2);
+    EXPECT_FALSE(cursor.peek(next));
+    cursor.seek(1);
+    EXPECT_TRUE(cursor.peek(next) && next == 0x45);
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <thread>
 
 #include "MatroskaReader.h"
 #include "TestSupport.h"
@@ -48,6 +49,29 @@ const std::string notPlayable = "It seems there is no TRACKs. Therefore, this Ma
 const std::string direct = mkv + listing, walked = mkv + searching + found + listing, notEbml = "\nNot an EBML File\n";
 const std::string fromWalk = mkv + manual + found + listing, noTracks = mkv + manual + notPlayable;
 const std::string unknown = "\nUnknown EBML File\n", webm = "\nWEBM\nSEGMENT not present\n";
+
+// Runs the tool with standard input a pipe that `bytes` are written into, as `cat FILE | quorvel -` does. With
+// `live`, the writer stays, silent, until the tool has ended, as a live recording would.
+test::RunResult runOnPipe(const Bytes& bytes, bool live = false) {
+    std::signal(SIGPIPE, SIG_IGN);  // the tool may end before the writer is done: its writes then fail
+    int ends[2] = {-1, -1};
+    if (pipe2(ends, O_CLOEXEC) != 0) return test::ran("no pipe", -2);
+    const int ownInput = dup(STDIN_FILENO);
+    dup2(ends[0], STDIN_FILENO), close(ends[0]);
+    std::thread writer([&bytes, live, end = ends[1]] {
+        for (std::size_t done = 0; done < bytes.size();) {
+            const ssize_t n = write(end, bytes.data() + done, bytes.size() - done);
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        if (!live) close(end);
+    });
+    test::RunResult result = *test::runTool({"-"}, false, 20);
+    dup2(ownInput, STDIN_FILENO), close(ownInput);  // the last read end goes: a writer still writing stops
+    writer.join();
+    if (live) close(ends[1]);
+    return result;
+}
 
 TEST(EndToEnd, BuiltFilesGiveExactlyTheirListing) {
     // Every value type, in an unknown-size Track Entry and a sized one; unknown 0x6E5B's content is a Track Number.
@@ -147,6 +171,7 @@ TEST(EndToEnd, BuiltFilesGiveExactlyTheirListing) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(test::runToolOn(c.file), test::ran(c.expected)) << c.name;
+        EXPECT_EQ(runOnPipe(c.file), test::ran(c.expected)) << c.name << ", through a pipe";
     }
 }
 
@@ -198,27 +223,64 @@ TEST(Dictionaries, Contents) {
     }
 }
 
-// Only a regular file, links followed, is inspected: a directory would read as empty and a FIFO could block the run.
-// Output that cannot be written fails the run, still without a word on standard error.
+// What the argument names is opened for reading, "-" standard input, and read as a file or as a stream: a directory
+// or a closed standard input is refused. Output that cannot be written fails the run, still without a word on
+// standard error.
 TEST(CommandLine, WhatIsInspectedAndExitStatus) {
     const test::RunResult misused =
         test::ran("Please insert just one command line argument, indicating the file path.\n", 1);
     const test::RunResult refused = test::ran("Could not open file. Please check path and permissions.\n", 1);
     const test::TempFile empty("");
-    const std::string dir = empty.dir + "/";
+    const std::string dir = empty.dir + "/", sample = test::dataPath("ffmpeg_vp9_opus.webm");
+    const test::RunResult listed = test::ran(expected("ffmpeg_vp9_opus.webm"));
     ASSERT_EQ(mkfifo((dir + "fifo").c_str(), 0600), 0);
     std::filesystem::create_symlink(dir + "nowhere", dir + "dangling");
-    std::filesystem::create_symlink(test::dataPath("ffmpeg_vp9_opus.webm"), dir + "link");
+    std::filesystem::create_symlink(sample, dir + "link");
+    std::filesystem::copy_file(sample, dir + "-");
     const std::pair<std::vector<std::string>, test::RunResult> rows[] = {
         {{}, misused}, {{"/dev/null", "/dev/null"}, misused}, {{""}, refused}, {{dir + "missing"}, refused},
-        {{dir}, refused}, {{"/dev/null"}, refused}, {{dir + "fifo"}, refused}, {{dir + "dangling"}, refused},
-        {{empty.path}, test::ran(notEbml)}, {{dir + "link"}, test::ran(expected("ffmpeg_vp9_opus.webm"))}};
+        {{dir}, refused}, {{"/dev/null"}, test::ran(notEbml)}, {{dir + "dangling"}, refused},
+        {{empty.path}, test::ran(notEbml)}, {{dir + "link"}, listed}, {{"./-"}, listed}};
+    const std::filesystem::path here = std::filesystem::current_path();
+    std::filesystem::current_path(dir);  // "./-" is the file named "-" there
     for (const auto& [args, result] : rows) {
         EXPECT_EQ(test::runTool(args), result) << testing::PrintToString(args);
     }
+    std::filesystem::current_path(here);
+    // A FIFO: the tool waits for its writer, as cat does.
+    std::thread writer([&] { std::ofstream(dir + "fifo", std::ios::binary) << test::readFile(sample); });
+    EXPECT_EQ(test::runTool({dir + "fifo"}), listed);
+    writer.join();
+    // Standard input: a file, read from where it stands (here past its prelude); a directory; closed.
+    const std::string hello = expected("prelude_hello_ffmpeg.mkv");
+    const int ownInput = dup(STDIN_FILENO);
+    for (const auto& [path, skip, result] : {std::tuple(test::dataPath("prelude_hello_ffmpeg.mkv"), 6,
+                                                        test::ran(hello.substr(hello.find("\n\n") + 1))),
+                                             std::tuple(dir, 0, refused), std::tuple(sample + "/", 0, refused)}) {
+        const int input = open(path.c_str(), O_RDONLY);
+        if (input >= 0) dup2(input, STDIN_FILENO), close(input), lseek(STDIN_FILENO, skip, SEEK_SET);
+        else close(STDIN_FILENO);
+        EXPECT_EQ(test::runTool({"-"}), result) << path;
+        dup2(ownInput, STDIN_FILENO);
+    }
+    close(ownInput);
     const std::string full = test::shellCommand({dir + "link"}) + " >/dev/full 2>'" + dir + "errors'";
     const int raw = std::system(full.c_str());
     EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1 && test::readFile(dir + "errors").empty()) << raw;
+}
+
+// A stream lists what the same bytes list as a file, as soon as Tracks has arrived, without waiting for more. Past
+// what it holds (the front of the EBML data, the last bytes read) a return reads as the end of the file.
+TEST(CommandLine, StreamsListAsFilesAndStopAtWhatTheyHold) {
+    const Bytes sample = test::readFile(test::dataPath("mkvmerge_h264_aac_srt.mkv"));
+    EXPECT_EQ(runOnPipe(sample, true), test::ran(expected("mkvmerge_h264_aac_srt.mkv")));
+    EXPECT_EQ(std::get<0>(runOnPipe("hello" + sample, true)).substr(0, 26), "Initial ASCII Text: hello\n");
+    // The chained SeekHead, 30 MiB in, indexes a Tracks 20 MiB in: no longer held once the chain has been read, so
+    // the index leads to the end of what is held, and so does the walk that follows it.
+    const Bytes pad = element(VOID, Bytes(10 << 20, '\0')), far = matroska({master(SEEKHEAD, {seek(SEEKHEAD, at(5))}),
+        pad, pad, tracks, pad, tracksAt(3)});
+    EXPECT_EQ(test::runToolOn(far), test::ran(direct));
+    EXPECT_EQ(runOnPipe(far), test::ran(mkv + searching + notPlayable));
 }
 
 // On a terminal, stored text that could drive it is shown escaped; a pipe gets every byte as stored. Names, numbers
