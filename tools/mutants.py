@@ -183,8 +183,8 @@ def sites(text, with_tables):
             statement = k
         if in_body and word == ";" and parens == 0:
             if statement is not None:
-                words = [text[s:e] for _, s, e in toks[statement:k]]
-                if (words[0] not in CONTROL and not (words[0] == "return" and len(words) > 1) and
+                words = [text[s:e] for _, s, e in toks[statement:k + 1]]
+                if (words[0] not in CONTROL and not (words[0] == "return" and len(words) > 2) and
                         ":" not in words[:2] and not is_declaration(words)):
                     yield "delete", toks[statement][1], end, ""
             statement = None
