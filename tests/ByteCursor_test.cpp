@@ -33,6 +33,7 @@ TEST(ByteCursor, MovesReadsAndRunsStopAtTheEndAndNeverWrap) {
         {"a read that meets the end", digits.substr(0, 3), read(4, false), 3, -1},
         {"no low byte to pass", "A\0"s, run(ALL), 0, 'A'}, {"a short run", "\0\x05\x0F\x10"s, run(ALL), 3, 0x10},
         {"a run over blocks", zeros + "Z", run(ALL), 40000, 'Z'}, {"a run to the end", zeros, run(ALL), 40000, -1},
+        {"a block of one byte after the short run", zeros.substr(0, 64) + "Z", run(ALL), 64, 'Z'},
         {"a run that ends in a word's last byte", zeros.substr(0, 101) + "\x01\x02\xF0", run(ALL), 103, 0xF0},
         {"a run cut short in the get area", zeros, run(10), 10, 0},
         {"a run cut short in a block", zeros, run(20000), 20000, 0}};

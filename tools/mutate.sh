@@ -2,7 +2,7 @@
 # Mutation testing: how many small faults planted in src/ the test suite notices.
 #
 #   tools/mutate.sh [--sample N] [--seed S] [--with-tables] [--list FILE] [--only PATTERN] [--tests REV]
-#                   [--equivalent FILE] [--timeout SECONDS] [--keep]
+#                   [--equivalent FILE] [--sanitize] [--timeout SECONDS] [--keep]
 #
 #   --sample N         plant N mutants drawn at random from those tools/mutants.py generates from src/
 #                      (default: all of them, well over a thousand)
@@ -12,6 +12,8 @@
 #   --only PATTERN     only the mutations whose line contains PATTERN (a fixed string)
 #   --tests REV        run the tests/ of git revision REV (an older suite, say) against today's src/
 #   --equivalent FILE  the mutants known to change nothing the tool does (default: tools/mutants-equivalent.txt)
+#   --sanitize         build with the sanitizers, as CI runs the suite the second time: a mutant that reads or
+#                      writes out of bounds is caught even where the output does not show it
 #   --timeout SECONDS  longest run of the suite for one mutation (default: 5 times the clean run, at least 60);
 #                      a run that takes longer counts as killed: the mutation made the tool hang
 #   --keep             keep the scratch copy (its path is printed) to look at a mutant afterwards
@@ -33,7 +35,7 @@ set -euo pipefail
 shopt -u patsub_replacement 2> /dev/null || true  # bash 5.2: '&' in a replacement is the matched text otherwise
 
 usage() {
-    sed -n '4,19s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"
+    sed -n '4,21s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"
 }
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -44,6 +46,7 @@ sample=""
 seed=1
 with_tables=()
 equivalent="$root/tools/mutants-equivalent.txt"
+sanitize=OFF
 timeout_seconds=""
 keep=false
 while (($# > 0)); do
@@ -56,6 +59,7 @@ while (($# > 0)); do
         --with-tables) with_tables=(--with-tables); shift ;;
         --equivalent) equivalent=${2:?--equivalent needs a file}; shift 2 ;;
         --timeout) timeout_seconds=${2:?--timeout needs a number of seconds}; shift 2 ;;
+        --sanitize) sanitize=ON; shift ;;
         --keep) keep=true; shift ;;
         -h | --help) usage; exit 0 ;;
         *) echo "mutate: unknown option $1" >&2; usage >&2; exit 2 ;;
@@ -134,7 +138,8 @@ if [[ -r $equivalent ]]; then
 fi
 
 echo "mutate: building the unmodified project${tests_rev:+ with the tests of $tests_rev}"
-if ! cmake -S "$project" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON > "$log" 2>&1 ||
+if ! cmake -S "$project" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON \
+    -DQUORVEL_SANITIZE=$sanitize > "$log" 2>&1 ||
     ! build_project; then
     cat "$log" >&2
     echo "mutate: the unmodified project does not build (a compiler, GoogleTest: apt-get install g++ libgtest-dev)" >&2
