@@ -60,7 +60,7 @@ TEST(EndToEnd, BuiltFilesGiveExactlyTheirListing) {
             element(0xB5, uint(0xFFC00000)), element(0xB5, uint(0x7FF0000000000000)),
             element(0x78B5, uint(0xFF800000))}), element(0x3B4040, "i"), element(0x26B240, "d"),
             master(0xE0, {element(0x2EB524, "\x01"), element(0x2FB523, uint(0x3F800000))}),
-            element(0x537F, "\x7F"), element(0x537F, "\x80"),
+            element(0x537F, "\x7F"), element(0x537F, "\x80"), element(0x537F, ""),
             element(0x537F, uint(1ull << 55, 7)), element(0x537F, Bytes(8, '\xFF')), element(CODEC_ID, "ab\0cd"s),
             element(0x536E, "ab\0cd"s), element(CODEC_PRIVATE, "")}), master(SEGMENT, {})});
     const std::string allValues = mkv + trackOne + "\t\t\tTrackOffset -2\n\t\t\tTrack Number 7\n"
@@ -69,8 +69,8 @@ TEST(EndToEnd, BuiltFilesGiveExactlyTheirListing) {
         "\t\t\t\tOutput sampling Frequency 48000\n\t\t\t\tChannels 2\n\t\t\t\tSampling Frequency -nan\n"
         "\t\t\t\tSampling Frequency inf\n\t\t\t\tOutput sampling Frequency -inf\n\t\t\tCodecInfoURL i\n"
         "\t\t\tCodecDownloadURL d\n\t\t\tVideo \n\t\t\t\tColourSpace 01\n\n\t\t\t\tGammaValue 1\n"
-        "\t\t\tTrackOffset 127\n\t\t\tTrackOffset -128\n\t\t\tTrackOffset -36028797018963968\n\t\t\tTrackOffset -1\n"
-        "\t\t\tCodec Id ab\n\t\t\tName ab\n\t\t\tCodec Private \n\nSEGMENT \n";
+        "\t\t\tTrackOffset 127\n\t\t\tTrackOffset -128\n\t\t\tTrackOffset 0\n\t\t\tTrackOffset -36028797018963968\n"
+        "\t\t\tTrackOffset -1\n\t\t\tCodec Id ab\n\t\t\tName ab\n\t\t\tCodec Private \n\nSEGMENT \n";
     const Bytes cutTracks = uint(TRACKS) + size(entry.size() - 2, 1) + entry;  // Codec Id runs past its end
     const Bytes emptyLast = master(TRACKS, {master(TRACK_ENTRY, {element(TRACK_NUMBER, "")})});
     const Bytes front = master(SEEKHEAD, {seek(SEEKHEAD, at(2))}), full = tracksAt(3);
