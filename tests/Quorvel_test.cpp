@@ -135,6 +135,8 @@ TEST(EndToEnd, BuiltFilesGiveExactlyTheirListing) {
          matroska({frontWith(14, at(0)), info, uint(SEEKHEAD) + size(1ull << 40, 8) + seek(TRACKS, at(3)), tracks}),
          direct},
         {"16 looks at junk: the real one is not looked at", matroska({frontWith(15, 5), info, full, tracks}), walked},
+        {"the Tracks entry after a chained SeekHead's", matroska({master(SEEKHEAD, {seek(SEEKHEAD, at(1)),
+             seek(TRACKS, at(2))}), master(SEEKHEAD, {seek(INFO, at(3))}), tracks, info}), direct},
         {"a Void at the target", matroska({front, info, element(VOID, ""), tracksAt(4), tracks}), walked},
         // The walk over the Segment steps over anything below the top level, up to the first Tracks.
         {"a SeekHead whose ID lost its first byte", matroska({brokenSeekHead, info, tracks}), fromWalk},
