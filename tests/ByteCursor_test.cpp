@@ -9,8 +9,9 @@ namespace {
 
 using namespace std::string_literals;
 
-// Each row moves a cursor over `bytes` in a file read through a window of one byte and of five (so that moves cross
-// refills, leave the window and step back in front of it); then the position and the next byte (-1: the end).
+// Each row moves a cursor over `bytes` in a file read through a window of one byte, of five and of sixteen (so that
+// moves cross refills, leave the window and step back in front of it); then the position and the next byte (-1: the
+// end).
 TEST(ByteCursor, MovesReadsAndRunsStopAtTheEndAndNeverWrap) {
     constexpr std::uint64_t ALL = ByteCursor::NO_LIMIT;
     const test::Bytes digits = "0123456789abcdef", zeros(40000, '\0');
@@ -30,15 +31,18 @@ TEST(ByteCursor, MovesReadsAndRunsStopAtTheEndAndNeverWrap) {
         {"seek beyond any offset", digits, [](ByteCursor& c) { c.seek(1ull << 63); }, 16, -1},
         {"a seek after the end lands", digits, [](ByteCursor& c) { c.seek(ALL); c.seek(2); }, 2, '2'},
         {"a header field", digits, read(2, true), 2, '2'}, {"a block", digits, read(11, true), 11, 'b'},
+        {"a block from the last byte of a window", digits + digits,
+         [](ByteCursor& c) { std::uint8_t b[9]; c.peek(b[0]); c.seek(15); c.read(b, 9); }, 24, '8'},
         {"a read that meets the end", digits.substr(0, 3), read(4, false), 3, -1},
         {"no low byte to pass", "A\0"s, run(ALL), 0, 'A'}, {"a short run", "\0\x05\x0F\x10"s, run(ALL), 3, 0x10},
         {"a run over blocks", zeros + "Z", run(ALL), 40000, 'Z'}, {"a run to the end", zeros, run(ALL), 40000, -1},
+        {"a block of one byte after the short run", zeros.substr(0, 64) + "Z", run(ALL), 64, 'Z'},
         {"a run that ends in a word's last byte", zeros.substr(0, 101) + "\x01\x02\xF0", run(ALL), 103, 0xF0},
         {"a run cut short in the get area", zeros, run(10), 10, 0},
         {"a run cut short in a block", zeros, run(20000), 20000, 0}};
     for (const auto& row : rows) {
         const test::TempFile file(row.bytes);
-        for (const std::size_t window : {1, 5}) {
+        for (const std::size_t window : {1, 5, 16}) {
             WindowedFileBuffer windowed(window);
             ASSERT_TRUE(windowed.open(file.path));
             ByteCursor cursor(windowed);

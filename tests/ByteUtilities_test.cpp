@@ -35,6 +35,9 @@ TEST(ByteUtilities, ConversionsAndShifts) {
         ByteUtilities::shiftRightBitsOnBytes(shiftedRight.data(), shiftedRight.size(), bits);
         EXPECT_EQ(std::make_pair(shiftedLeft, shiftedRight), std::make_pair(runOf(left), runOf(right))) << bits;
     }
+    testing::internal::CaptureStdout();  // the bits of each byte, most significant first
+    ByteUtilities::showBits("\x01\x80", 2);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "00000001 10000000 \n");
 }
 
 // Text that could drive a terminal comes out escaped, however the text is cut into pieces: every row is cut in two
@@ -46,6 +49,7 @@ TEST(ByteUtilities, TerminalText) {
         {"line\nfeed\r\x1F\x7F", "line\\x0Afeed\\x0D\\x1F\\x7F"},
         {"\xC2\x85\xC2\x9F\xC2\xA0", "\\xC2\\x85\\xC2\\x9F\xC2\xA0"},  // C1 controls, then a no-break space
         {"日本語 € \xE2\x80\xA8\xE2\x80\xAE 😀", "日本語 € \xE2\x80\xA8\xE2\x80\xAE 😀"},  // U+2028, a bidi mark
+        {"\xE0\xA0\x80\xEF\xBF\xBD", "\xE0\xA0\x80\xEF\xBF\xBD"},  // U+0800, U+FFFD
         {"\xE2\x82\xE2\x82\xAC", "\\xE2\\x82€"},  // the byte that cannot continue a sequence starts again
         {"\xC0\xAF\xE0\x9F\xBF\xF0\x8F\xBF\xBF", "\\xC0\\xAF\\xE0\\x9F\\xBF\\xF0\\x8F\\xBF\\xBF"},  // overlong forms
         {"\xED\xA0\x80\xED\x9F\xBF", "\\xED\\xA0\\x80\xED\x9F\xBF"},  // a surrogate, then U+D7FF

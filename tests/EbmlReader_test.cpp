@@ -32,7 +32,7 @@ TEST(EbmlReader, ProcessEbmlDecodesResynchronisesStepsOutAndLoadsWithinLimits) {
         {"junk peeked", junk, "p", 0, TRACK_NUMBER, 1, true},
         {"junk read", junk, "r", junk.size(), TRACK_NUMBER, 1, true},
         {"a skip after a load leaves no content", trackNumber1 + trackNumber1, "rs", 6, TRACK_NUMBER, 1, false},
-        {"an unknown ID with a two-byte size", "\x10\0\0\x01\x40"s + trackNumber1, "r", 8, TRACK_NUMBER, 1, true},
+        {"low byte, unknown ID, 2-byte size", "\0\x10\0\0\x01\x40"s + trackNumber1, "r", 9, TRACK_NUMBER, 1, true},
         {"unknown size of a non-master", "\xD7\xFF\xB0\x80", "s", 2, TRACK_NUMBER, 127, false},
         header("one byte", "\x9F", 31, 5 + 31), header("one byte, unknown", "\xFF", 0x7F, 5),
         header("two bytes, unknown", "\x7F\xFF", 0x3FFF, 6), header("three bytes", "\x3F\xFF\xFE", 0x1FFFFE, 39),

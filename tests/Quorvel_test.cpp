@@ -84,17 +84,19 @@ TEST(EndToEnd, BuiltFilesGiveExactlyTheirListing) {
         master(TRACK_ENTRY, {element(TRACK_NUMBER, uint(2)), element(0x22B59C, "ger"), master(0xE1, {
             element(0xB5, uint(0x40E7700000000000)), element(0x78B5, uint(0x473B8000)), element(0x9F, uint(2)),
             element(0xB5, uint(0xFFC00000)), element(0xB5, uint(0x7FF0000000000000)),
-            element(0x78B5, uint(0xFF800000))}),
-            element(0x537F, "\x7F"), element(0x537F, "\x80"),
+            element(0x78B5, uint(0xFF800000))}), element(0x3B4040, "i"), element(0x26B240, "d"),
+            master(0xE0, {element(0x2EB524, "\x01"), element(0x2FB523, uint(0x3F800000))}),
+            element(0x537F, "\x7F"), element(0x537F, "\x80"), element(0x537F, ""),
             element(0x537F, uint(1ull << 55, 7)), element(0x537F, Bytes(8, '\xFF')), element(CODEC_ID, "ab\0cd"s),
             element(0x536E, "ab\0cd"s), element(CODEC_PRIVATE, "")}), master(SEGMENT, {})});
     const std::string allValues = mkv + trackOne + "\t\t\tTrackOffset -2\n\t\t\tTrack Number 7\n"
         "\t\t\tTrack Timecode Scale 0.123456\n\t\t\tName Vidéo\n\t\t\tCodec Private 01:4D:40:1F\n\n\t\tTrack Entry \n"
         "\t\t\tTrack Number 2\n\t\t\tLanguage ger\n\t\t\tAudio \n\t\t\t\tSampling Frequency 48000\n"
         "\t\t\t\tOutput sampling Frequency 48000\n\t\t\t\tChannels 2\n\t\t\t\tSampling Frequency -nan\n"
-        "\t\t\t\tSampling Frequency inf\n\t\t\t\tOutput sampling Frequency -inf\n"
-        "\t\t\tTrackOffset 127\n\t\t\tTrackOffset -128\n\t\t\tTrackOffset -36028797018963968\n\t\t\tTrackOffset -1\n"
-        "\t\t\tCodec Id ab\n\t\t\tName ab\n\t\t\tCodec Private \n\nSEGMENT \n";
+        "\t\t\t\tSampling Frequency inf\n\t\t\t\tOutput sampling Frequency -inf\n\t\t\tCodecInfoURL i\n"
+        "\t\t\tCodecDownloadURL d\n\t\t\tVideo \n\t\t\t\tColourSpace 01\n\n\t\t\t\tGammaValue 1\n"
+        "\t\t\tTrackOffset 127\n\t\t\tTrackOffset -128\n\t\t\tTrackOffset 0\n\t\t\tTrackOffset -36028797018963968\n"
+        "\t\t\tTrackOffset -1\n\t\t\tCodec Id ab\n\t\t\tName ab\n\t\t\tCodec Private \n\nSEGMENT \n";
     const Bytes cutTracks = uint(TRACKS) + size(entry.size() - 2, 1) + entry;  // Codec Id runs past its end
     const Bytes emptyLast = master(TRACKS, {master(TRACK_ENTRY, {element(TRACK_NUMBER, "")})});
     const Bytes front = master(SEEKHEAD, {seek(SEEKHEAD, at(2))}), full = tracksAt(3);
@@ -160,6 +162,8 @@ TEST(EndToEnd, BuiltFilesGiveExactlyTheirListing) {
          matroska({frontWith(14, at(0)), info, uint(SEEKHEAD) + size(1ull << 40, 8) + seek(TRACKS, at(3)), tracks}),
          direct},
         {"16 looks at junk: the real one is not looked at", matroska({frontWith(15, 5), info, full, tracks}), walked},
+        {"the Tracks entry after a chained SeekHead's", matroska({master(SEEKHEAD, {seek(SEEKHEAD, at(1)),
+             seek(TRACKS, at(2))}), master(SEEKHEAD, {seek(INFO, at(3))}), tracks, info}), direct},
         {"a Void at the target", matroska({front, info, element(VOID, ""), tracksAt(4), tracks}), walked},
         // The walk over the Segment steps over anything below the top level, up to the first Tracks.
         {"a SeekHead whose ID lost its first byte", matroska({brokenSeekHead, info, tracks}), fromWalk},
