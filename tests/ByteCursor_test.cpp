@@ -9,9 +9,14 @@ namespace {
 
 using namespace std::string_literals;
 
-// Each row moves a cursor over `bytes` in a file read through a window of one byte, of five and of sixteen (so that
-// moves cross refills, leave the window and step back in front of it); then the position and the next byte (-1: the
-// end).
+// Where the cursor stands, and the byte there (-1: the end).
+std::pair<std::uint64_t, int> where(ByteCursor& c) {
+    std::uint8_t next = 0;
+    return {c.position(), c.peek(next) ? next : -1};
+}
+
+// Each row moves a cursor over `bytes` in a file read through a window of 1, 5 and 16 bytes (so that moves cross
+// refills, leave the window and step back in front of it); then where it stands.
 TEST(ByteCursor, MovesReadsAndRunsStopAtTheEndAndNeverWrap) {
     constexpr std::uint64_t ALL = ByteCursor::NO_LIMIT;
     const test::Bytes digits = "0123456789abcdef", zeros(40000, '\0');
@@ -47,10 +52,7 @@ TEST(ByteCursor, MovesReadsAndRunsStopAtTheEndAndNeverWrap) {
             ASSERT_TRUE(windowed.open(file.path));
             ByteCursor cursor(windowed);
             row.move(cursor);
-            std::uint8_t next = 0;
-            const int nextByte = cursor.peek(next) ? next : -1;
-            EXPECT_EQ(std::make_pair(cursor.position(), nextByte), std::make_pair(row.at, row.next))
-                << row.name << ", window " << window;
+            EXPECT_EQ(where(cursor), std::make_pair(row.at, row.next)) << row.name << ", window " << window;
         }
     }
 }
@@ -58,6 +60,18 @@ TEST(ByteCursor, MovesReadsAndRunsStopAtTheEndAndNeverWrap) {
 // Through a pipe, holding 4 bytes from the first 0x1A byte on and the last 4 read (a buffer that starts at 2 and
 // grows): each row reads at 12, which pulls the stream up to 16, then moves; then the position and the next byte.
 TEST(ByteCursor, AStreamHoldsTheFrontOfTheEbmlDataAndItsLastBytes) {
+    const auto streamed = [](const test::Bytes& bytes, const std::function<void(ByteCursor&)>& move) {
+        int ends[2] = {-1, -1};
+        EXPECT_EQ(pipe(ends), 0);
+        EXPECT_EQ(write(ends[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        close(ends[1]);
+        WindowedFileBuffer stream(2, 4, 4);
+        EXPECT_TRUE(stream.open("/dev/fd/" + std::to_string(ends[0])));
+        close(ends[0]);
+        ByteCursor cursor(stream);
+        move(cursor);
+        return where(cursor);
+    };
     const test::Bytes bytes = "ab\x1A" "cdefghijklmnop";  // the front: positions 2 to 5; the last bytes: 12 to 15
     const auto to = [](std::uint64_t at) { return [at](ByteCursor& c) { c.seek(at); }; };
     const struct { const char* name; std::function<void(ByteCursor&)> move; std::uint64_t at; int next; } rows[] = {
@@ -71,36 +85,17 @@ TEST(ByteCursor, AStreamHoldsTheFrontOfTheEbmlDataAndItsLastBytes) {
              EXPECT_FALSE(c.peek(byte));
              c.seek(12); }, 12, 'l'}};
     for (const auto& row : rows) {
-        int ends[2] = {-1, -1};
-        ASSERT_EQ(pipe(ends), 0);
-        ASSERT_EQ(write(ends[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        close(ends[1]);
-        WindowedFileBuffer stream(2, 4, 4);
-        ASSERT_TRUE(stream.open("/dev/fd/" + std::to_string(ends[0])));
-        close(ends[0]);
-        ByteCursor cursor(stream);
-        std::uint8_t next = 0;
-        cursor.seek(12);
-        ASSERT_TRUE(cursor.peek(next));
-        row.move(cursor);
-        const int nextByte = cursor.peek(next) ? next : -1;
-        EXPECT_EQ(std::make_pair(cursor.position(), nextByte), std::make_pair(row.at, row.next)) << row.name;
+        const auto pulled = [&row](ByteCursor& c) { std::uint8_t byte = 0; c.seek(12), c.peek(byte), row.move(c); };
+        EXPECT_EQ(streamed(bytes, pulled), std::make_pair(row.at, row.next)) << row.name;
     }
     // A stream that ends just as its buffer grows: the bytes are still there to go back to.
-    int ends[2] = {-1, -1};
-    ASSERT_EQ(pipe(ends), 0);
-    ASSERT_EQ(write(ends[1], "\x1A\x45", 2), 2);
-    close(ends[1]);
-    WindowedFileBuffer stream(2, 4, 4);
-    ASSERT_TRUE(stream.open("/dev/fd/" + std::to_string(ends[0])));
-    close(ends[0]);
-    ByteCursor cursor(stream);
-    std::uint8_t next = 0;
-    ASSERT_TRUE(cursor.peek(next));
-    cursor.skip(2);
-    EXPECT_FALSE(cursor.peek(next));
-    cursor.seek(1);
-    EXPECT_TRUE(cursor.peek(next) && next == 0x45);
+    const auto ended = [](ByteCursor& c) {
+        std::uint8_t byte = 0;
+        c.peek(byte), c.skip(2);
+        EXPECT_FALSE(c.peek(byte));
+        c.seek(1);
+    };
+    EXPECT_EQ(streamed("\x1A\x45", ended), std::make_pair(std::uint64_t{1}, 0x45));
 }
 
 }  // namespace

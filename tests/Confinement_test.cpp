@@ -5,7 +5,6 @@
 #include <sys/socket.h>
 #include <sys/syscall.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -19,7 +18,6 @@
 #include <linux/filter.h>
 #include <linux/landlock.h>
 #include <linux/seccomp.h>
-#include <sys/prctl.h>
 #endif
 
 namespace {
@@ -44,6 +42,12 @@ bool hasFilter() {
 }
 
 enum Needs { NOTHING, LANDLOCK_OR_FILTER, FILTER };
+const std::string sample = test::dataPath("ffmpeg_vp9_opus.webm");
+// An anonymous page mapped with `protection`, then changed to `changed`.
+bool mapped(int protection, int changed) {
+    void* page = mmap(nullptr, 4096, protection, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return page != MAP_FAILED && mprotect(page, 4096, changed) == 0;
+}
 
 // Each action runs in a child of its own that opened a sample, made its standard output a pipe and was confined
 // (a refused call may end it): true when the action succeeded.
@@ -51,34 +55,28 @@ TEST(Confinement, AfterwardsOnlyTheOpenInputAndTheOutputWork) {
 #ifndef QUORVEL_CONFINE
     GTEST_SKIP() << "built without confinement (QUORVEL_CONFINE off)";
 #endif
-    const std::string sample = test::dataPath("ffmpeg_vp9_opus.webm");
-    const struct { const char* name; bool allowed; Needs needs; bool (*action)(int input, const std::string&); } rows[] = {
+    constexpr int r = PROT_READ, rw = PROT_READ | PROT_WRITE, rx = PROT_READ | PROT_EXEC;
+    const struct { const char* name; bool allowed; Needs needs; bool (*action)(int input); } rows[] = {
         {"reading the open input", true, NOTHING,
-         [](int input, const std::string&) { char b[4]; return read(input, b, 4) == 4 && Bytes(b, 4) == "\x1A\x45\xDF\xA3"; }},
-        {"writing standard output", true, NOTHING, [](int, const std::string&) { return write(1, "ok", 2) == 2; }},
-        {"memory made writable", true, NOTHING, [](int, const std::string&) {
-             void* page = mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-             return page != MAP_FAILED && mprotect(page, 4096, PROT_READ | PROT_WRITE) == 0; }},
-        {"opening a readable file", false, NOTHING,
-         [](int, const std::string& path) { return open(path.c_str(), O_RDONLY) >= 0; }},
-        {"creating a socket", false, NOTHING, [](int, const std::string&) { return socket(AF_INET, SOCK_STREAM, 0) >= 0; }},
+         [](int input) { char b[4]; return read(input, b, 4) == 4 && Bytes(b, 4) == "\x1A\x45\xDF\xA3"; }},
+        {"writing standard output", true, NOTHING, [](int) { return write(1, "ok", 2) == 2; }},
+        {"memory made writable", true, NOTHING, [](int) { return mapped(r, rw); }},
+        {"opening a readable file", false, NOTHING, [](int) { return open(sample.c_str(), O_RDONLY) >= 0; }},
+        {"creating a socket", false, NOTHING, [](int) { return socket(AF_INET, SOCK_STREAM, 0) >= 0; }},
         {"executing /bin/true", false, LANDLOCK_OR_FILTER,
-         [](int, const std::string&) { return execl("/bin/true", "true", nullptr) == 0; }},
-        {"memory made executable", false, FILTER, [](int, const std::string&) {
-             void* page = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-             return page != MAP_FAILED && mprotect(page, 4096, PROT_READ | PROT_EXEC) == 0; }},
-        {"executable memory mapped", false, FILTER, [](int, const std::string&) {
-             return mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) != MAP_FAILED; }},
+         [](int) { return execl("/bin/true", "true", nullptr) == 0; }},
+        {"memory made executable", false, FILTER, [](int) { return mapped(rw, rx); }},
+        {"executable memory mapped", false, FILTER, [](int) { return mapped(rx, rx); }},
         // A crash that aborts still shows as one, not as the filter's doing (0: it did not end the child).
-        {"abort()", false, NOTHING, [](int, const std::string&) { std::abort(); return false; }},
+        {"abort()", false, NOTHING, [](int) { std::abort(); return false; }},
         {"opening a file with QUORVEL_NO_CONFINE=1", true, NOTHING,
-         [](int, const std::string& path) { return open(path.c_str(), O_RDONLY) >= 0; }},
-    };
+         [](int) { return open(sample.c_str(), O_RDONLY) >= 0; }}};
     const bool landlock = hasLandlock(), filter = hasFilter();
     std::string skipped;
     for (const auto& row : rows) {
+        const std::string name = row.name;
         if ((row.needs == FILTER && !filter) || (row.needs == LANDLOCK_OR_FILTER && !landlock && !filter)) {
-            skipped += std::string(row.name) + "; ";
+            skipped += name + "; ";
             continue;
         }
         int out[2];
@@ -89,9 +87,9 @@ TEST(Confinement, AfterwardsOnlyTheOpenInputAndTheOutputWork) {
             setrlimit(RLIMIT_CORE, &noCore);
             dup2(out[1], STDOUT_FILENO);
             const int input = open(sample.c_str(), O_RDONLY);
-            if (std::string(row.name).find("QUORVEL_NO_CONFINE") != std::string::npos) setenv("QUORVEL_NO_CONFINE", "1", 1);
+            if (name.find("QUORVEL_NO_CONFINE") != std::string::npos) setenv("QUORVEL_NO_CONFINE", "1", 1);
             Platform::confine();
-            _exit(row.action(input, sample) ? 0 : 1);
+            _exit(row.action(input) ? 0 : 1);
         }
         close(out[1]);
         int raw = 0;
@@ -99,14 +97,12 @@ TEST(Confinement, AfterwardsOnlyTheOpenInputAndTheOutputWork) {
         char got[8] = {};
         const ssize_t n = read(out[0], got, sizeof got);
         close(out[0]);
-        const int refusal = std::string(row.name) == "abort()" ? SIGABRT : SIGSYS;
+        const int refusal = name == "abort()" ? SIGABRT : SIGSYS;
         const bool refused = (WIFSIGNALED(raw) && WTERMSIG(raw) == refusal) ||
                              (WIFEXITED(raw) && WEXITSTATUS(raw) == 1 && refusal == SIGSYS);
-        const bool succeeded = WIFEXITED(raw) && WEXITSTATUS(raw) == 0;
-        EXPECT_TRUE(row.allowed ? succeeded : refused) << row.name << ": wait status " << raw;
-        if (std::string(row.name) == "writing standard output") {
-            EXPECT_EQ(Bytes(got, n > 0 ? static_cast<std::size_t>(n) : 0), "ok");
-        }
+        EXPECT_TRUE(row.allowed ? WIFEXITED(raw) && WEXITSTATUS(raw) == 0 : refused) << name << ": wait status " << raw;
+        const Bytes output(got, n > 0 ? static_cast<std::size_t>(n) : 0);
+        EXPECT_EQ(output, name == "writing standard output" ? "ok" : "") << name;
     }
     if (!skipped.empty()) {
         GTEST_SKIP() << "not checked, this kernel or emulator lacks " << (filter ? "" : "the system call filter")
@@ -146,14 +142,11 @@ TEST(Confinement, FilterAllowsOnlyTheListedCallsOfThisArchitecture) {
     const std::uint32_t self = 4242;
     const struct { const char* name; std::uint32_t arch, nr; std::initializer_list<std::uint64_t> args; int self;
                    std::uint32_t action; } calls[] = {
-        {"read", x86, SYS_read, {}, 0, allow},
+        {"read", x86, SYS_read, {}, 0, allow}, {"close", x86, SYS_close, {}, 0, allow},
         {"read, numbered as x32 does", x86, SYS_read | __X32_SYSCALL_BIT, {}, 0, kill},
         {"i386's read (3, x86-64's close)", AUDIT_ARCH_I386, 3, {}, 0, kill},
-        {"close", x86, SYS_close, {}, 0, allow},
-        {"openat", x86, SYS_openat, {}, 0, kill},
-        {"open", x86, SYS_open, {}, 0, kill},
-        {"execve", x86, SYS_execve, {}, 0, kill},
-        {"socket", x86, SYS_socket, {}, 0, kill},
+        {"openat", x86, SYS_openat, {}, 0, kill}, {"open", x86, SYS_open, {}, 0, kill},
+        {"execve", x86, SYS_execve, {}, 0, kill}, {"socket", x86, SYS_socket, {}, 0, kill},
         {"a number past every table", x86, 100000, {}, 0, kill},
         {"mmap, read and write", x86, SYS_mmap, {0, 4096, PROT_READ | PROT_WRITE}, 0, allow},
         {"mmap, executable", x86, SYS_mmap, {0, 4096, PROT_READ | PROT_EXEC}, 0, kill},
@@ -164,8 +157,7 @@ TEST(Confinement, FilterAllowsOnlyTheListedCallsOfThisArchitecture) {
         {"SIGABRT to another process", x86, SYS_tgkill, {1, 1, SIGABRT}, 4242, kill},
         {"SIGKILL to itself", x86, SYS_tgkill, {self, self, SIGKILL}, 4242, kill},
         {"SIGABRT, Landlock keeping signals inside", x86, SYS_tgkill, {1, 1, SIGABRT}, 0, allow},
-        {"kill", x86, SYS_kill, {self, SIGABRT}, 0, kill},
-    };
+        {"kill", x86, SYS_kill, {self, SIGABRT}, 0, kill}};
     for (const auto& c : calls) {
         EXPECT_EQ(judge(Platform::systemCallFilter(c.self), c.arch, c.nr, c.args), c.action) << c.name;
     }
@@ -177,10 +169,8 @@ TEST(Confinement, TheReadmeListsTheCallsARunMakes) {
 #ifndef QUORVEL_CONFINE
     GTEST_SKIP() << "built without confinement (QUORVEL_CONFINE off)";
 #endif
-    if (std::system("strace -qq -o /dev/null true > /dev/null 2>&1") != 0) {
-        GTEST_SKIP() << "strace is not installed, or may not trace here";
-    }
-    std::set<std::string> listed;
+    if (std::system("strace -qq -o /dev/null true > /dev/null 2>&1") != 0) GTEST_SKIP() << "strace cannot trace here";
+    std::set<std::string> listed, seen;
     std::istringstream readme(test::readFile(test::dataPath("../README.md")));
     for (std::string line; std::getline(readme, line);) {
         if (line.find("allows these system calls") == std::string::npos) continue;
@@ -191,37 +181,31 @@ TEST(Confinement, TheReadmeListsTheCallsARunMakes) {
     const std::vector<Platform::FilterInstruction> filter = Platform::systemCallFilter(0);
     std::size_t allowed = 0;
     for (std::uint32_t nr = 0; nr < 1024; ++nr) {
-        if (judge(filter, AUDIT_ARCH_X86_64, nr) == SECCOMP_RET_ALLOW ||
-            judge(filter, AUDIT_ARCH_X86_64, nr, {0, 0, SIGABRT}) == SECCOMP_RET_ALLOW) {
-            ++allowed;
-        }
+        const bool any = judge(filter, AUDIT_ARCH_X86_64, nr) == SECCOMP_RET_ALLOW ||
+                         judge(filter, AUDIT_ARCH_X86_64, nr, {0, 0, SIGABRT}) == SECCOMP_RET_ALLOW;
+        allowed += any ? 1 : 0;
     }
     EXPECT_EQ(allowed, listed.size());
     const test::TempFile trace("");
-    std::vector<std::string> inputs;
+    const std::string strace = "strace -f -n -qq -o '" + trace.path + "' " QUORVEL_BINARY;
+    std::size_t i = 0;  // the first input's output goes to a full disk; every second one arrives through a pipe
     for (const char* dir : {QUORVEL_DATA_DIR, QUORVEL_FUZZ_DIR "/regressions"}) {
         for (const auto& file : std::filesystem::directory_iterator(dir)) {
-            if (file.is_regular_file() && file.path().extension() != ".md") inputs.push_back(file.path().string());
+            if (!file.is_regular_file() || file.path().extension() == ".md") continue;
+            const std::string input = "'" + file.path().string() + "'";
+            const std::string command = (i % 2 == 1 ? "cat " + input + " | " + strace + " -" : strace + " " + input) +
+                                        (i == 0 ? " >/dev/full" : " >/dev/null");
+            ASSERT_EQ(WEXITSTATUS(std::system(command.c_str())), i++ == 0 ? 1 : 0) << command;
+            std::istringstream lines(test::readFile(trace.path));
+            bool filtered = false;
+            for (std::string line; std::getline(lines, line);) {
+                const auto open = line.find("] "), call = line.find('(');
+                if (open == std::string::npos || call == std::string::npos) continue;
+                if (filtered) seen.insert(line.substr(open + 2, call - open - 2));
+                filtered = filtered || line.find("PR_SET_SECCOMP") != std::string::npos;
+            }
+            EXPECT_TRUE(filtered) << input;
         }
-    }
-    std::set<std::string> seen;
-    // The first one's output goes to a full disk; every other one arrives through a pipe, as a stream.
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        const std::string strace = "strace -f -n -qq -o '" + trace.path + "' " QUORVEL_BINARY;
-        const std::string command = (i % 2 == 1 ? "cat '" + inputs[i] + "' | " + strace + " -"
-                                                : strace + " '" + inputs[i] + "'") +
-                                    (i == 0 ? " > /dev/full" : " > /dev/null");
-        ASSERT_EQ(WEXITSTATUS(std::system(command.c_str())), i == 0 ? 1 : 0) << command;
-        std::istringstream lines(test::readFile(trace.path));
-        bool filtered = false;
-        for (std::string line; std::getline(lines, line);) {
-            const auto open = line.find("] "), call = line.find('(');
-            if (open == std::string::npos || call == std::string::npos) continue;
-            const std::string name = line.substr(open + 2, call - open - 2);
-            if (filtered) seen.insert(name);
-            filtered = filtered || line.find("PR_SET_SECCOMP") != std::string::npos;
-        }
-        EXPECT_TRUE(filtered) << inputs[i];
     }
     for (const std::string& name : seen) EXPECT_EQ(listed.count(name), 1U) << name << " is not on the README's list";
     EXPECT_GE(seen.size(), 3U);  // read, write and exit_group at least: the trace was read

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <thread>
 
 #include "MatroskaReader.h"
 #include "TestSupport.h"
@@ -15,8 +14,7 @@ using test::Bytes, test::element, test::master, test::uint, test::unknownSizeMas
 using test::EBML_HEADER, test::DOC_TYPE, test::SEGMENT, test::SEEKHEAD, test::SEEK, test::SEEK_ID, test::INFO,
     test::TRACKS, test::TRACK_ENTRY, test::TRACK_NUMBER, test::CODEC_ID, test::CODEC_PRIVATE, test::VOID, test::CRC;
 
-// Stands for "`past` bytes after where the Segment's child k starts" (k from 0, past up to 15); `segment` writes the
-// real position in.
+// Stands for `past` bytes after the start of the Segment's child k (both below 16): `segment` writes the offset in.
 std::uint64_t at(std::uint64_t k, std::uint64_t past = 0) { return 0xF0F0F0F0F0F0F000 + (past << 8) + k; }
 // The position always takes 8 bytes, so a SeekHead's size does not depend on where its entries point.
 Bytes seek(std::uint32_t target, std::uint64_t position) {
@@ -50,33 +48,14 @@ const std::string direct = mkv + listing, walked = mkv + searching + found + lis
 const std::string fromWalk = mkv + manual + found + listing, noTracks = mkv + manual + notPlayable;
 const std::string unknown = "\nUnknown EBML File\n", webm = "\nWEBM\nSEGMENT not present\n";
 
-// Runs the tool with standard input a pipe that `bytes` are written into, as `cat FILE | quorvel -` does. With
-// `live`, the writer stays, silent, until the tool has ended, as a live recording would.
+// Runs the tool on `bytes` written into a pipe, as `cat FILE | quorvel -` does; `live`: see test::Setup.
 test::RunResult runOnPipe(const Bytes& bytes, bool live = false) {
-    std::signal(SIGPIPE, SIG_IGN);  // the tool may end before the writer is done: its writes then fail
-    int ends[2] = {-1, -1};
-    if (pipe2(ends, O_CLOEXEC) != 0) return test::ran("no pipe", -2);
-    const int ownInput = dup(STDIN_FILENO);
-    dup2(ends[0], STDIN_FILENO), close(ends[0]);
-    std::thread writer([&bytes, live, end = ends[1]] {
-        for (std::size_t done = 0; done < bytes.size();) {
-            const ssize_t n = write(end, bytes.data() + done, bytes.size() - done);
-            if (n <= 0) break;
-            done += static_cast<std::size_t>(n);
-        }
-        if (!live) close(end);
-    });
-    test::RunResult result = *test::runTool({"-"}, false, 20);
-    dup2(ownInput, STDIN_FILENO), close(ownInput);  // the last read end goes: a writer still writing stops
-    writer.join();
-    if (live) close(ends[1]);
-    return result;
+    return *test::runTool({"-"}, {STDIN_FILENO, -1, false, 20, &bytes, live});
 }
 
 TEST(EndToEnd, BuiltFilesGiveExactlyTheirListing) {
-    // Every value type, in an unknown-size Track Entry and a sized one; unknown 0x6E5B's content is a Track Number.
-    // Signed values of 1, 2, 7 and 8 bytes; floats of 4 and 8 bytes, a NaN and infinities; text cut at a zero byte; an
-    // empty binary.
+    // Every value type, in an unknown-size Track Entry and a sized one (unknown 0x6E5B holds a Track Number): signed
+    // values of 1, 2, 7 and 8 bytes; floats of 4 and 8 bytes, NaN, infinities; text cut at a zero byte; empty binary.
     const Bytes allTypes = master(TRACKS, {
         unknownSizeMaster(TRACK_ENTRY, {element(TRACK_NUMBER, uint(1)), element(0x537F, uint(0xFFFE, 2)),
             element(0x6E5B, element(TRACK_NUMBER, uint(7))), element(0x23314F, uint(0x3DFCD680)),
@@ -171,17 +150,15 @@ TEST(EndToEnd, BuiltFilesGiveExactlyTheirListing) {
         {"no Tracks entry, Tracks next", matroska({master(SEEKHEAD, {seek(INFO, at(2))}), tracks, info}), walked},
         {"a second EBML header before Tracks", matroska({info, header, tracks}), noTracks},
         {"a Segment as the first element of the walk", matroska({master(SEGMENT, {}), tracks}), noTracks},
-        {"no Tracks before the end of the file", matroska({info, entry}), noTracks},
-    };
+        {"no Tracks before the end of the file", matroska({info, entry}), noTracks}};
     for (const auto& c : cases) {
         EXPECT_EQ(test::runToolOn(c.file), test::ran(c.expected)) << c.name;
         EXPECT_EQ(runOnPipe(c.file), test::ran(c.expected)) << c.name << ", through a pipe";
     }
 }
 
-// Indexes that writers leave stale, in front of the Tracks they miss: Tracks is listed all the same, by the walk
-// from the Segment's start, whether the index is the SeekHead at the front or the one it chains to at the end. A
-// right index is listed with no message.
+// Stale indexes, in front of the Tracks they miss, in the SeekHead at the front or the one it chains to at the end:
+// Tracks is listed all the same, by the walk from the Segment's start. A right index is listed with no message.
 TEST(EndToEnd, AnIndexThatLeadsNowhereGivesWayToTheWalk) {
     const std::vector<Bytes> infoTracks = {info, tracks, cues, cluster};
     const struct { const char* name; Bytes entries; std::vector<Bytes> children; std::string expected; } cases[] = {
@@ -192,8 +169,7 @@ TEST(EndToEnd, AnIndexThatLeadsNowhereGivesWayToTheWalk) {
         {"Tracks at Info", seek(INFO, at(1)) + seek(TRACKS, at(1)), infoTracks, walked},
         {"Tracks past the end of the file", seek(TRACKS, 1u << 20), infoTracks, walked},
         {"a stale index and no Tracks", seek(TRACKS, at(2)), {info, cues, cluster}, mkv + searching + notPlayable},
-        {"a right index", seek(INFO, at(1)) + seek(TRACKS, at(2)), infoTracks, direct},
-    };
+        {"a right index", seek(INFO, at(1)) + seek(TRACKS, at(2)), infoTracks, direct}};
     for (const auto& c : cases) {
         std::vector<Bytes> front{element(SEEKHEAD, c.entries)}, chained{master(SEEKHEAD, {seek(SEEKHEAD, at(5))})};
         front.insert(front.end(), c.children.begin(), c.children.end());
@@ -227,50 +203,41 @@ TEST(Dictionaries, Contents) {
     }
 }
 
-// What the argument names is opened for reading, "-" standard input, and read as a file or as a stream: a directory
-// or a closed standard input is refused. Output that cannot be written fails the run, still without a word on
-// standard error.
+// The argument names what is read, as a file or as a stream ("-": standard input); a directory or a closed standard
+// input is refused. Output that cannot be written fails the run, still without a word on standard error.
 TEST(CommandLine, WhatIsInspectedAndExitStatus) {
     const test::RunResult misused =
         test::ran("Please insert just one command line argument, indicating the file path.\n", 1);
     const test::RunResult refused = test::ran("Could not open file. Please check path and permissions.\n", 1);
     const test::TempFile empty("");
     const std::string dir = empty.dir + "/", sample = test::dataPath("ffmpeg_vp9_opus.webm");
+    const std::string hello = expected("prelude_hello_ffmpeg.mkv");
     const test::RunResult listed = test::ran(expected("ffmpeg_vp9_opus.webm"));
     ASSERT_EQ(mkfifo((dir + "fifo").c_str(), 0600), 0);
     std::filesystem::create_symlink(dir + "nowhere", dir + "dangling");
     std::filesystem::create_symlink(sample, dir + "link");
     std::filesystem::copy_file(sample, dir + "-");
-    const std::pair<std::vector<std::string>, test::RunResult> rows[] = {
-        {{}, misused}, {{"/dev/null", "/dev/null"}, misused}, {{""}, refused}, {{dir + "missing"}, refused},
-        {{dir}, refused}, {{"/dev/null"}, test::ran(notEbml)}, {{dir + "dangling"}, refused},
-        {{empty.path}, test::ran(notEbml)}, {{dir + "link"}, listed}, {{"./-"}, listed}};
-    const std::filesystem::path here = std::filesystem::current_path();
-    std::filesystem::current_path(dir);  // "./-" is the file named "-" there
-    for (const auto& [args, result] : rows) {
-        EXPECT_EQ(test::runTool(args), result) << testing::PrintToString(args);
-    }
-    std::filesystem::current_path(here);
+    // Standard input a file, read from where it stands (here past its prelude), or a directory.
+    const int prelude = open(test::dataPath("prelude_hello_ffmpeg.mkv").c_str(), O_RDONLY);
+    const int folder = open(dir.c_str(), O_RDONLY), full = open("/dev/full", O_WRONLY);
+    lseek(prelude, 6, SEEK_SET);
+    const std::tuple<std::vector<std::string>, test::Setup, test::RunResult> rows[] = {
+        {{}, {}, misused}, {{"/dev/null", "/dev/null"}, {}, misused}, {{""}, {}, refused},
+        {{dir + "missing"}, {}, refused}, {{dir}, {}, refused}, {{"/dev/null"}, {}, test::ran(notEbml)},
+        {{dir + "dangling"}, {}, refused}, {{empty.path}, {}, test::ran(notEbml)}, {{dir + "link"}, {}, listed},
+        {{"./-"}, {}, listed}, {{dir + "fifo"}, {}, listed}, {{"-"}, {folder}, refused}, {{"-"}, {-1}, refused},
+        {{"-"}, {prelude}, test::ran(hello.substr(hello.find("\n\n") + 1))},
+        {{dir + "link"}, {STDIN_FILENO, full}, test::ran("", 1)}};
     // A FIFO: the tool waits for its writer, as cat does.
     std::thread writer([&] { std::ofstream(dir + "fifo", std::ios::binary) << test::readFile(sample); });
-    EXPECT_EQ(test::runTool({dir + "fifo"}), listed);
-    writer.join();
-    // Standard input: a file, read from where it stands (here past its prelude); a directory; closed.
-    const std::string hello = expected("prelude_hello_ffmpeg.mkv");
-    const int ownInput = dup(STDIN_FILENO);
-    for (const auto& [path, skip, result] : {std::tuple(test::dataPath("prelude_hello_ffmpeg.mkv"), 6,
-                                                        test::ran(hello.substr(hello.find("\n\n") + 1))),
-                                             std::tuple(dir, 0, refused), std::tuple(sample + "/", 0, refused)}) {
-        const int input = open(path.c_str(), O_RDONLY);
-        if (input >= 0) dup2(input, STDIN_FILENO), close(input), lseek(STDIN_FILENO, skip, SEEK_SET);
-        else close(STDIN_FILENO);
-        EXPECT_EQ(test::runTool({"-"}), result) << path;
-        dup2(ownInput, STDIN_FILENO);
+    const std::filesystem::path here = std::filesystem::current_path();
+    std::filesystem::current_path(dir);  // "./-" is the file named "-" there
+    for (const auto& [args, setup, result] : rows) {
+        EXPECT_EQ(test::runTool(args, setup), result) << testing::PrintToString(args) << ", input " << setup.input;
     }
-    close(ownInput);
-    const std::string full = test::shellCommand({dir + "link"}) + " >/dev/full 2>'" + dir + "errors'";
-    const int raw = std::system(full.c_str());
-    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1 && test::readFile(dir + "errors").empty()) << raw;
+    std::filesystem::current_path(here);
+    writer.join();
+    for (const int descriptor : {prelude, folder, full}) close(descriptor);
 }
 
 // A stream lists what the same bytes list as a file, as soon as Tracks has arrived, without waiting for more. Past
@@ -300,7 +267,7 @@ TEST(CommandLine, StoredTextCannotDriveATerminal) {
     const std::string onPipe = "Initial ASCII Text: " + prelude + lines + name + "\n\t\t\tCodec Id " + codecId +
         "\n\t\t\tCodec Private 1B:07\n\n";
     EXPECT_EQ(test::runTool({input.path}), test::ran(onPipe));
-    const std::optional<test::RunResult> run = test::runTool({input.path}, true);
+    const std::optional<test::RunResult> run = test::runTool({input.path}, {STDIN_FILENO, -1, true});
     if (!run) GTEST_SKIP() << "no pseudo-terminal can be opened here";
     EXPECT_EQ(*run, test::ran(onTerminal));
 }
@@ -311,7 +278,7 @@ TEST(CommandLine, FuzzInputsRunCleanly) {
     std::size_t inputs = 0;
     for (const char* folder : {"/seeds", "/regressions"}) {
         for (const auto& input : std::filesystem::directory_iterator(QUORVEL_FUZZ_DIR + std::string(folder))) {
-            const auto [out, err, status] = *test::runTool({input.path().string()}, false, 10);
+            const auto [out, err, status] = *test::runTool({input.path().string()}, {STDIN_FILENO, -1, false, 10});
             EXPECT_EQ(std::make_pair(err, status), std::make_pair(std::string(), 0)) << input.path();
             ++inputs;
         }

@@ -12,8 +12,7 @@ namespace {
 
 using test::Bytes;
 
-// Runs the whole inspection on `bytes` as a file; its standard output. The output stream must stay good: the tool
-// would otherwise end with status 1.
+// Runs the whole inspection on `bytes` as a file: its standard output, which must stay good (or the status is 1).
 std::string inspect(const Bytes& bytes) {
     static const test::TempFile file("");
     std::filesystem::remove(file.path);  // truncating it in place makes some file systems flush it on close
@@ -28,8 +27,7 @@ std::string inspect(const Bytes& bytes) {
     return output.str();
 }
 
-// The size field at `at`, decoded here rather than by the code under test: its width (0 when the bytes hold none
-// there) and its value.
+// The size field at `at`, decoded here rather than by the code under test: its width (0: none there), its value.
 std::pair<std::size_t, std::uint64_t> sizeField(const Bytes& bytes, const std::size_t at) {
     std::size_t width = 1;
     while (at < bytes.size() && width <= 8 && (static_cast<std::uint8_t>(bytes[at]) & (0x100u >> width)) == 0) ++width;
@@ -52,7 +50,6 @@ std::size_t tracksEnd(const Bytes& bytes) {
     return width != 0 && size <= bytes.size() - content ? content + size : 0;
 }
 
-// The Tracks listing: the output from its first line on.
 std::string tracksLines(const std::string& output) {
     const std::size_t first = output.find("\n\tTracks \n");
     return first == std::string::npos ? std::string() : output.substr(first + 1);

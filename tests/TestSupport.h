@@ -1,8 +1,7 @@
 #ifndef QUORVEL_TEST_SUPPORT_H
 #define QUORVEL_TEST_SUPPORT_H
 
-// A tiny EBML writer for building test files, and helpers to run the tool. Brings GoogleTest and the standard
-// headers the tests share.
+// A tiny EBML writer for test files, and helpers to run the tool; brings GoogleTest and the headers tests share.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -22,6 +21,7 @@
 #include <numeric>
 #include <optional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -44,8 +44,7 @@ inline Bytes uint(std::uint64_t value, int width = 0) {
 // A size field of `width` bytes (1 to 8) holding `value`; with all value bits set it says "size not known".
 inline Bytes size(std::uint64_t value, int width) { return uint(value | (1ull << (7 * width)), width); }
 inline Bytes unknownSize(int width = 8) { return size((1ull << (7 * width)) - 1, width); }
-// An element (an ID keeps its marker bits as its value); its size field is `width` bytes wide, or as narrow as the
-// payload allows.
+// An element (an ID keeps its marker bits); its size field `width` bytes wide, or as narrow as the payload allows.
 inline Bytes element(std::uint32_t id, const Bytes& payload, int width = 0) {
     while (width == 0 || payload.size() >= (1ull << (7 * width)) - 1) ++width;
     return uint(id) + size(payload.size(), width) + payload;
@@ -84,30 +83,47 @@ using RunResult = std::tuple<std::string, std::string, int>;
 // What a run that writes `out`, nothing on standard error, and ends with `status` gives.
 inline RunResult ran(const std::string& out, int status = 0) { return {out, "", status}; }
 
-// The command that runs the tool with `args`: the emulator of a cross build (qemu-user), if any, then the binary.
-inline std::vector<std::string> toolCommand(const std::vector<std::string>& args) {
-    std::vector<std::string> command{QUORVEL_COMMAND};
-    command.insert(command.end(), args.begin(), args.end());
-    return command;
-}
-
-// Runs the tool with `args`: its standard output, standard error and exit status. Standard output is a pipe or, with
-// `terminal`, a pseudo-terminal in raw mode (no CR added to a newline); nothing when no pseudo-terminal can be
-// opened. A run that is not over within `seconds` (one that blocks on a FIFO, say) is killed: status -1.
-inline std::optional<RunResult> runTool(const std::vector<std::string>& args, bool terminal, int seconds = 60) {
-    int ends[2] = {-1, -1};  // read, write
+// How the tool is run: its standard input (a descriptor; -1: closed) or, with `piped`, a pipe those bytes are
+// written into (with `live` the writer then stays, silent, until the tool has ended, as a live recording would);
+// its standard output (a descriptor; -1: a pipe read back or, with `terminal`, a pseudo-terminal in raw mode, so no
+// CR is added to a newline). A run not over within `seconds` (one that blocks on a FIFO, say) is killed: status -1.
+struct Setup {
+    int input = STDIN_FILENO, output = -1;
+    bool terminal = false;
+    int seconds = 60;
+    const Bytes* piped = nullptr;
+    bool live = false;
+};
+// Runs the tool with `args`: its output, standard error and exit status; nothing when no pipe or terminal opens.
+inline std::optional<RunResult> runTool(const std::vector<std::string>& args, const Setup& setup) {
+    int ends[2] = {-1, -1}, input[2] = {setup.input, -1};  // read, write
+    const bool terminal = setup.terminal;
     if (terminal ? openpty(&ends[0], &ends[1], nullptr, nullptr, nullptr) != 0 : pipe(ends) != 0) return std::nullopt;
+    if (setup.piped != nullptr && pipe2(input, O_CLOEXEC) != 0) return std::nullopt;
     termios mode{};
     if (terminal && tcgetattr(ends[1], &mode) == 0) cfmakeraw(&mode), tcsetattr(ends[1], TCSANOW, &mode);
+    std::signal(SIGPIPE, SIG_IGN);  // the tool may end before the writer is done: its writes then fail
+    std::thread writer([&setup, end = input[1]] {
+        const Bytes& bytes = setup.piped != nullptr ? *setup.piped : Bytes();
+        for (std::size_t done = 0; done < bytes.size();) {
+            const ssize_t n = write(end, bytes.data() + done, bytes.size() - done);
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        if (!setup.live && end >= 0) close(end);
+    });
     const TempFile errors("");
-    std::vector<std::string> command = toolCommand(args);
+    std::vector<std::string> command{QUORVEL_COMMAND};  // the emulator of a cross build (qemu-user), if any, first
+    command.insert(command.end(), args.begin(), args.end());
     std::vector<char*> argv(command.size() + 1, nullptr);
     for (std::size_t i = 0; i < command.size(); ++i) argv[i] = command[i].data();
     const pid_t child = fork();
     if (child == 0) {
-        dup2(ends[1], STDOUT_FILENO);
+        dup2(setup.output >= 0 ? setup.output : ends[1], STDOUT_FILENO);
         dup2(open(errors.path.c_str(), O_WRONLY), STDERR_FILENO);
         close(ends[0]);
+        if (input[0] < 0) close(STDIN_FILENO);
+        else dup2(input[0], STDIN_FILENO);
         execvp(argv[0], argv.data());  // the emulator is looked for on the PATH, as CTest does
         _exit(127);
     }
@@ -116,26 +132,19 @@ inline std::optional<RunResult> runTool(const std::vector<std::string>& args, bo
     pollfd ready{ends[0], POLLIN, 0};
     char chunk[4096];
     ssize_t n = 0;
-    while (poll(&ready, 1, seconds * 1000) > 0 && (n = read(ends[0], chunk, sizeof chunk)) > 0) {
+    while (poll(&ready, 1, setup.seconds * 1000) > 0 && (n = read(ends[0], chunk, sizeof chunk)) > 0) {
         out.append(chunk, static_cast<std::size_t>(n));
     }
     close(ends[0]);
     kill(child, SIGKILL);  // nothing to end after a normal exit
     int raw = 0;
     waitpid(child, &raw, 0);
+    if (setup.piped != nullptr) close(input[0]);  // the last read end goes: a writer still writing stops
+    writer.join();
+    if (setup.piped != nullptr && setup.live) close(input[1]);
     return RunResult{out, readFile(errors.path), WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
 }
-inline RunResult runTool(const std::vector<std::string>& args) { return *runTool(args, false); }
-// The tool's command line with `args` for a POSIX shell, each word quoted.
-inline std::string shellCommand(const std::vector<std::string>& args) {
-    std::string line;
-    for (const std::string& word : toolCommand(args)) {
-        line += " '";
-        for (const char c : word) line += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        line += "'";
-    }
-    return line;
-}
+inline RunResult runTool(const std::vector<std::string>& args) { return *runTool(args, Setup()); }
 inline RunResult runToolOn(const Bytes& contents) {
     const TempFile file(contents);
     return runTool({file.path});
