@@ -193,8 +193,9 @@ TEST(Confinement, TheReadmeListsTheCallsARunMakes) {
         for (const auto& file : std::filesystem::directory_iterator(dir)) {
             if (!file.is_regular_file() || file.path().extension() == ".md") continue;
             const std::string input = "'" + file.path().string() + "'";
-            const std::string command = (i % 2 == 1 ? "cat " + input + " | " + strace + " -" : strace + " " + input) +
-                                        (i == 0 ? " >/dev/full" : " >/dev/null");
+            std::string command = i % 2 == 1 ? "cat " + input + " | " : std::string();
+            command.append(strace).append(i % 2 == 1 ? " -" : " " + input);
+            command.append(i == 0 ? " >/dev/full" : " >/dev/null");
             ASSERT_EQ(WEXITSTATUS(std::system(command.c_str())), i++ == 0 ? 1 : 0) << command;
             std::istringstream lines(test::readFile(trace.path));
             bool filtered = false;
