@@ -104,15 +104,27 @@ public:
             }
             return traits_type::not_eof(next);
         }
+        // Fills the space to its end before each write, so that a listing of
+        // many short lines costs one write per full space; a piece at least
+        // that large goes out directly once the space is empty.
         std::streamsize xsputn(const char* bytes, const std::streamsize count) override {
-            if (count <= epptr() - pptr()) {
-                std::memcpy(pptr(), bytes, static_cast<std::size_t>(count));
-                pbump(static_cast<int>(count));
-                return count;
-            }
-            drain();
-            if (count > 0 && !writeOutput(bytes, static_cast<std::size_t>(count))) {
-                failed();
+            std::streamsize done = 0;
+            while (done < count) {
+                if (pptr() == epptr()) {
+                    drain();
+                }
+                const std::streamsize room = epptr() - pptr();
+                const std::streamsize left = count - done;
+                if (pptr() == pbase() && left >= room) {
+                    if (!writeOutput(bytes + done, static_cast<std::size_t>(left))) {
+                        failed();
+                    }
+                    break;
+                }
+                const std::streamsize piece = left < room ? left : room;
+                std::memcpy(pptr(), bytes + done, static_cast<std::size_t>(piece));
+                pbump(static_cast<int>(piece));
+                done += piece;
             }
             return count;
         }

@@ -211,6 +211,14 @@ TEST(Confinement, TheReadmeListsTheCallsARunMakes) {
     for (const std::string& name : seen) EXPECT_EQ(listed.count(name), 1U) << name << " is not on the README's list";
     EXPECT_GE(seen.size(), 3U);  // read, write and exit_group at least: the trace was read
 }
+#else
+// The filter is built for x86-64 Linux alone: here its cases are skipped, so that every build counts the same cases.
+TEST(Confinement, FilterAllowsOnlyTheListedCallsOfThisArchitecture) {
+    GTEST_SKIP() << "the system call filter is built for x86-64 Linux alone";
+}
+TEST(Confinement, TheReadmeListsTheCallsARunMakes) {
+    GTEST_SKIP() << "the system call filter is built for x86-64 Linux alone";
+}
 #endif
 
 }  // namespace
