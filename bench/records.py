@@ -130,7 +130,10 @@ RECORDS = [
     Record("counts", "", "the small sample beside a static C no-op",
            "page faults above `cc -O2 -static` of an empty main, system calls, reads of the input",
            streams.counts, SAMPLE, command="quorvel %s" % SAMPLE,
-           targets={"faults_above_noop": 30, "system_calls": 28, "input_reads": 2}),
+           # A run read its input once in 22 calls and 25 faults above the no-op; confining it costs
+           # up to 6 calls more, and linking it as static-pie up to 15 faults more (its relocations
+           # touch a varying number of pages, as the code lands at a random address).
+           targets={"faults_above_noop": 40, "system_calls": 28, "input_reads": 2}),
     Record("stream-zero-gap", "streams", "a Segment whose first 1 GiB is zero bytes, then Tracks",
            "time beside cat through a pipe; peak memory", streams.stream_beside_cat, "zero-gap",
            command="cat INPUT | quorvel -", targets=targets(ratio_to_cat=2, rounds=3),
