@@ -34,6 +34,10 @@ bool WindowedFileBuffer::open(const std::string& argument) {
         // no memory is set aside that it could never fill.
         fileSize = input.size;
         window.resize(static_cast<std::size_t>(std::clamp<std::uint64_t>(fileSize, 1, windowSize)));
+        // A run that needs only the front of the file then has the system
+        // copy (and find memory for) two pages rather than the whole window;
+        // every later read fills the window.
+        reach = std::min(window.size(), FIRST_READ);
     } else {
         // The last bytes read start small and grow to `heldBack` as the
         // stream goes on: a short stream costs a short buffer.
@@ -145,7 +149,8 @@ WindowedFileBuffer::int_type WindowedFileBuffer::underflowFile(const std::uint64
         const std::uint64_t lead = window.size() / 2;
         start = at > lead ? at - lead : 0;
     }
-    const std::size_t got = readAt(start, window.data(), window.size());
+    const std::size_t got = readAt(start, window.data(), reach);
+    reach = window.size();
     if (got <= at - start) {
         // Keep the position; the window keeps nothing useful any more.
         windowStart = at;

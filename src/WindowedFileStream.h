@@ -61,6 +61,9 @@ using ByteBuffer = std::vector<char, UninitializedAllocator<char>>;
 class WindowedFileBuffer : public std::streambuf {
 public:
     static constexpr std::size_t DEFAULT_WINDOW = 64 * 1024;
+    // What the first read of a file takes: the header, SeekHead, Info and
+    // Tracks of nearly every file lie in its first few KiB.
+    static constexpr std::size_t FIRST_READ = 8 * 1024;
     static constexpr std::size_t HELD_FRONT = 16 * 1024 * 1024;
     static constexpr std::size_t HELD_BACK = 8 * 1024 * 1024;
 
@@ -121,6 +124,7 @@ private:
     std::uint64_t fileSize = 0;
     std::uint64_t windowStart = 0;          // file offset of window[0]
     std::size_t windowFill = 0;             // valid bytes in the window
+    std::size_t reach = 0;                  // what the next read of the file asks for
     std::uint64_t descriptorAt = 0;         // where the next read of the descriptor starts
 
     ByteBuffer front;                       // from the first 0x1A byte on

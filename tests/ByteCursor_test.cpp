@@ -16,10 +16,14 @@ std::pair<std::uint64_t, int> where(ByteCursor& c) {
 }
 
 // Each row moves a cursor over `bytes` in a file read through a window of 1, 5 and 16 bytes (so that moves cross
-// refills, leave the window and step back in front of it); then where it stands.
+// refills, leave the window and step back in front of it) and the default one, whose first read is shorter; then
+// where it stands.
 TEST(ByteCursor, MovesReadsAndRunsStopAtTheEndAndNeverWrap) {
     constexpr std::uint64_t ALL = ByteCursor::NO_LIMIT;
+    constexpr std::size_t WINDOWS[] = {1, 5, 16, WindowedFileBuffer::DEFAULT_WINDOW};
     const test::Bytes digits = "0123456789abcdef", zeros(40000, '\0');
+    test::Bytes counted(10000, '\0');
+    for (std::size_t i = 0; i < counted.size(); ++i) counted[i] = static_cast<char>('A' + i % 26);
     const auto read = [](std::uint64_t count, bool result) {
         return [=](ByteCursor& c) { std::uint8_t bytes[16] = {}; EXPECT_EQ(c.read(bytes, count), result); };
     };
@@ -44,10 +48,13 @@ TEST(ByteCursor, MovesReadsAndRunsStopAtTheEndAndNeverWrap) {
         {"a block of one byte after the short run", zeros.substr(0, 64) + "Z", run(ALL), 64, 'Z'},
         {"a run that ends in a word's last byte", zeros.substr(0, 101) + "\x01\x02\xF0", run(ALL), 103, 0xF0},
         {"a run cut short in the get area", zeros, run(10), 10, 0},
-        {"a run cut short in a block", zeros, run(20000), 20000, 0}};
+        {"a run cut short in a block", zeros, run(20000), 20000, 0},
+        {"a step back across the end of the first read", counted,
+         [](ByteCursor& c) { std::uint8_t byte = 0; c.peek(byte); c.seek(8200); c.peek(byte); c.back(20); }, 8180,
+         'A' + 8180 % 26}};
     for (const auto& row : rows) {
         const test::TempFile file(row.bytes);
-        for (const std::size_t window : {1, 5, 16}) {
+        for (const std::size_t window : WINDOWS) {
             WindowedFileBuffer windowed(window);
             ASSERT_TRUE(windowed.open(file.path));
             ByteCursor cursor(windowed);
@@ -55,6 +62,20 @@ TEST(ByteCursor, MovesReadsAndRunsStopAtTheEndAndNeverWrap) {
             EXPECT_EQ(where(cursor), std::make_pair(row.at, row.next)) << row.name << ", window " << window;
         }
     }
+}
+
+// A run mostly needs only the front of a file: the first read takes that much, the next fills the window.
+TEST(ByteCursor, TheFirstReadOfAFileTakesItsFrontOnly) {
+    const test::TempFile file(test::Bytes(40000, 'x'));
+    WindowedFileBuffer windowed;
+    ASSERT_TRUE(windowed.open(file.path));
+    ByteCursor cursor(windowed);
+    std::uint8_t byte = 0;
+    ASSERT_TRUE(cursor.peek(byte));
+    EXPECT_EQ(windowed.in_avail(), static_cast<std::streamsize>(WindowedFileBuffer::FIRST_READ));
+    cursor.skip(WindowedFileBuffer::FIRST_READ);
+    ASSERT_TRUE(cursor.peek(byte));
+    EXPECT_EQ(windowed.in_avail(), static_cast<std::streamsize>(40000 - WindowedFileBuffer::FIRST_READ));
 }
 
 // Through a pipe, holding 4 bytes from the first 0x1A byte on and the last 4 read (a buffer that starts at 2 and
