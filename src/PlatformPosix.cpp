@@ -29,8 +29,11 @@
 #include <linux/seccomp.h>
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <array>
 #include <csignal>
 #include <cstdio>
+#include <iterator>
 #endif
 
 static_assert(sizeof(off_t) >= 8, "file offsets must reach past 4 GiB");
@@ -111,36 +114,54 @@ bool restrictWithLandlock() {
 #endif  // QUORVEL_CONFINE
 
 #if defined(__linux__) && defined(__x86_64__)
-// Everything a run makes once its input is open, found with strace over
-// every kind of run (files, streams, a terminal, a full disk, a closed
-// pipe): reading the input, writing the listing (writev: the C++ library
-// writes its buffer and what follows in one call), memory, closing the input,
-// the end. The signal mask, getpid, gettid and tgkill are how the C library
-// aborts on a detected overflow or an uncaught exception, so that such a
-// crash still shows as SIGABRT. mmap, mprotect and tgkill are checked further
-// below. Kept in step with the list in the README.
-constexpr std::uint32_t ALLOWED[] = {
-    SYS_read, SYS_write, SYS_writev, SYS_lseek, SYS_close, SYS_brk, SYS_munmap, SYS_mremap,
-    SYS_rt_sigprocmask, SYS_getpid, SYS_gettid, SYS_exit_group,
-};
-
 // Builds the program with jumps to named places, resolved once all is laid out.
 class FilterBuilder {
 public:
-    enum Place : std::uint8_t { REFUSE, ALLOW, CHECK_PROTECTION, CHECK_SIGNAL, PLACES };
+    using Place = std::size_t;
+    // NEXT is the instruction that follows; newPlace() names more.
+    static constexpr Place NEXT = 0, REFUSE = 1, ALLOW = 2, CHECK_PROTECTION = 3, CHECK_SIGNAL = 4;
+    // A call number and where the filter goes for it.
+    struct Call {
+        std::uint32_t number;
+        Place place;
+    };
 
     void load(const std::uint32_t offset) { add(BPF_LD | BPF_W | BPF_ABS, offset); }
-    // Goes to `ifTrue` or `ifFalse` (the next instruction when PLACES).
-    void jump(const std::uint16_t test, const std::uint32_t k, const Place ifTrue, const Place ifFalse = PLACES) {
+    // Goes to `ifTrue` or `ifFalse`.
+    void jump(const std::uint16_t test, const std::uint32_t k, const Place ifTrue, const Place ifFalse = NEXT) {
         jumps.push_back({program.size(), ifTrue, ifFalse});
         add(BPF_JMP | test | BPF_K, k);
     }
     void returns(const std::uint32_t action) { add(BPF_RET | BPF_K, action); }
+    Place newPlace() {
+        places.push_back(0);
+        return places.size() - 1;
+    }
     void here(const Place place) { places[place] = program.size(); }
+    // Sends the call number loaded to the place of its entry in `calls`
+    // (sorted by number), and every other number to REFUSE. The list is
+    // halved rather than walked: when a filter is installed, the kernel runs
+    // it ahead on every call number there is, to learn which it allows
+    // whatever the arguments, and this is most of what installing costs.
+    void branch(const Call* first, const Call* const last) {
+        if (last - first > 4) {
+            const Call* const middle = first + (last - first) / 2;
+            const Place upper = newPlace();
+            jump(BPF_JGE, middle->number, upper);
+            branch(first, middle);
+            here(upper);
+            branch(middle, last);
+            return;
+        }
+        for (; first + 1 < last; ++first) {
+            jump(BPF_JEQ, first->number, first->place);
+        }
+        jump(BPF_JEQ, first->number, first->place, REFUSE);
+    }
     std::vector<Platform::FilterInstruction> finish() {
         for (const Jump& jump : jumps) {
             const auto distance = [&](const Place place) {
-                return static_cast<std::uint8_t>(place == PLACES ? 0 : places[place] - jump.at - 1);
+                return static_cast<std::uint8_t>(place == NEXT ? 0 : places[place] - jump.at - 1);
             };
             program[jump.at].jumpIfTrue = distance(jump.ifTrue);
             program[jump.at].jumpIfFalse = distance(jump.ifFalse);
@@ -158,7 +179,24 @@ private:
     }
     std::vector<Platform::FilterInstruction> program;
     std::vector<Jump> jumps;
-    std::size_t places[PLACES] = {};
+    std::vector<std::size_t> places = std::vector<std::size_t>(CHECK_SIGNAL + 1);
+};
+
+// Everything a run makes once its input is open, found with strace over
+// every kind of run (files, streams, a terminal, a full disk, a closed
+// pipe): reading the input, writing the listing (writev: the C++ library
+// writes its buffer and what follows in one call), memory, closing the input,
+// the end. The signal mask, getpid, gettid and tgkill are how the C library
+// aborts on a detected overflow or an uncaught exception, so that such a
+// crash still shows as SIGABRT. mmap, mprotect and tgkill are checked further
+// on. Kept in step with the list in the README.
+using B = FilterBuilder;
+constexpr B::Call LISTED[] = {
+    {SYS_read, B::ALLOW},       {SYS_write, B::ALLOW},          {SYS_close, B::ALLOW},
+    {SYS_lseek, B::ALLOW},      {SYS_mmap, B::CHECK_PROTECTION}, {SYS_mprotect, B::CHECK_PROTECTION},
+    {SYS_munmap, B::ALLOW},     {SYS_brk, B::ALLOW},            {SYS_rt_sigprocmask, B::ALLOW},
+    {SYS_writev, B::ALLOW},     {SYS_mremap, B::ALLOW},         {SYS_getpid, B::ALLOW},
+    {SYS_gettid, B::ALLOW},     {SYS_exit_group, B::ALLOW},     {SYS_tgkill, B::CHECK_SIGNAL},
 };
 
 // The low half of argument `n` (x86-64 is little-endian): the kernel reads
@@ -172,20 +210,17 @@ constexpr std::uint32_t argument(const std::uint32_t n) {
 
 #if defined(__linux__) && defined(__x86_64__)
 std::vector<Platform::FilterInstruction> Platform::systemCallFilter(const int self) {
-    using B = FilterBuilder;
     B filter;
     // Another architecture's numbers mean other calls (an i386 call through
     // int 0x80 has its own table), and x32's share x86-64's with a high bit.
     filter.load(offsetof(seccomp_data, arch));
-    filter.jump(BPF_JEQ, AUDIT_ARCH_X86_64, B::PLACES, B::REFUSE);
+    filter.jump(BPF_JEQ, AUDIT_ARCH_X86_64, B::NEXT, B::REFUSE);
     filter.load(offsetof(seccomp_data, nr));
     filter.jump(BPF_JGE, __X32_SYSCALL_BIT, B::REFUSE);
-    for (const std::uint32_t call : ALLOWED) {
-        filter.jump(BPF_JEQ, call, B::ALLOW);
-    }
-    filter.jump(BPF_JEQ, SYS_mmap, B::CHECK_PROTECTION);
-    filter.jump(BPF_JEQ, SYS_mprotect, B::CHECK_PROTECTION);
-    filter.jump(BPF_JEQ, SYS_tgkill, B::CHECK_SIGNAL, B::REFUSE);
+    std::array<B::Call, std::size(LISTED)> calls{};
+    std::copy(std::begin(LISTED), std::end(LISTED), calls.begin());
+    std::sort(calls.begin(), calls.end(), [](const B::Call& a, const B::Call& b) { return a.number < b.number; });
+    filter.branch(calls.data(), calls.data() + calls.size());
     // Memory may be mapped or changed, but never made executable: no code
     // but the program's own ever runs.
     filter.here(B::CHECK_PROTECTION);
@@ -195,7 +230,7 @@ std::vector<Platform::FilterInstruction> Platform::systemCallFilter(const int se
     filter.here(B::CHECK_SIGNAL);
     if (self != 0) {
         filter.load(argument(0));
-        filter.jump(BPF_JEQ, static_cast<std::uint32_t>(self), B::PLACES, B::REFUSE);
+        filter.jump(BPF_JEQ, static_cast<std::uint32_t>(self), B::NEXT, B::REFUSE);
     }
     filter.load(argument(2));
     filter.jump(BPF_JEQ, SIGABRT, B::ALLOW, B::REFUSE);
